@@ -1,0 +1,22 @@
+# The native Linux tree: the POSIX launcher library, the packer, unit tests.
+find_package(PkgConfig REQUIRED)
+find_library(ZSTD_STATIC NAMES libzstd.a zstd REQUIRED)
+find_package(ZLIB REQUIRED)
+
+if(LAUNCHER_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+set(LINUX_LIB_DIR "${STAGE_DIR}/lib/zembra/linux")
+file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS src/platform/posix/*.cpp)
+add_library(launcher STATIC ${LOGIC_SOURCES} ${PLATFORM_SOURCES})
+target_include_directories(launcher PRIVATE src)
+target_compile_options(launcher PRIVATE ${LAUNCHER_CXX_FLAGS})
+set_target_properties(launcher PROPERTIES ARCHIVE_OUTPUT_DIRECTORY "${LINUX_LIB_DIR}")
+
+enable_testing()
+if(EXISTS "${CMAKE_SOURCE_DIR}/packer/CMakeLists.txt")
+  add_subdirectory(packer)
+endif()
+include(cmake/tests.cmake)

@@ -1,0 +1,35 @@
+# Unit tests: the logic built with Windows separators over the fake platform,
+# one GoogleTest program per tests/unit/test_*.cpp. End-to-end tests: Python
+# scripts in tests/e2e that pack real launchers and run them under Wine.
+find_package(GTest REQUIRED)
+
+add_library(launcher_logic_for_tests STATIC ${LOGIC_SOURCES})
+target_include_directories(launcher_logic_for_tests PUBLIC src)
+target_compile_definitions(launcher_logic_for_tests PUBLIC LAUNCHER_BACKSLASH_PATHS)
+target_compile_options(launcher_logic_for_tests PRIVATE -Wall -Wextra)
+
+file(GLOB FAKE_SOURCES CONFIGURE_DEPENDS tests/fake/*.cpp)
+add_library(fake_platform STATIC ${FAKE_SOURCES})
+target_include_directories(fake_platform PUBLIC src tests/fake)
+target_compile_definitions(fake_platform PUBLIC LAUNCHER_BACKSLASH_PATHS)
+
+file(GLOB UNIT_TESTS CONFIGURE_DEPENDS tests/unit/test_*.cpp)
+foreach(source ${UNIT_TESTS})
+  get_filename_component(name "${source}" NAME_WE)
+  add_executable(${name} "${source}")
+  target_include_directories(${name} PRIVATE tests/unit packer)
+  # the fake appears twice: logic and fake refer to each other
+  target_link_libraries(${name} PRIVATE launcher_logic_for_tests fake_platform launcher_logic_for_tests
+    fake_platform GTest::gtest_main ${ZSTD_STATIC} ZLIB::ZLIB pthread)
+  gtest_discover_tests(${name} PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
+endforeach()
+
+find_program(PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
+file(GLOB E2E_TESTS CONFIGURE_DEPENDS tests/e2e/test_*.py)
+foreach(script ${E2E_TESTS})
+  get_filename_component(name "${script}" NAME_WE)
+  add_test(NAME e2e.${name} COMMAND ${PYTHON3} -m unittest -v ${name}
+    WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}/tests/e2e")
+  set_tests_properties(e2e.${name} PROPERTIES LABELS e2e TIMEOUT 900
+    ENVIRONMENT "STAGE_DIR=${STAGE_DIR}")
+endforeach()

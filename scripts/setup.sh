@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12, then fetches the pinned
+# zstd sources for the Windows build. Safe to run again: it does only what is
+# missing.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
+  libz-mingw-w64-dev zlib1g-dev libzstd-dev zstd googletest libgtest-dev
+  wine64 python3 python3-pefile icoutils
+)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}" >&2
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# zstd's library sources for the Windows build, from the npm registry, pinned
+# by version and SHA-256.
+# shellcheck source=deps.env
+. "$root/scripts/deps.env"
+dest="$root/.deps/zstd"
+if [ ! -f "$dest/.verified" ]; then
+  tmp=$(mktemp -d)
+  trap 'rm -rf "$tmp"' EXIT
+  (cd "$tmp" && npm pack --silent "$ZSTD_NPM_PACKAGE" >/dev/null)
+  tarball=$(ls "$tmp"/*.tgz)
+  echo "$ZSTD_NPM_SHA256  $tarball" | sha256sum -c --quiet -
+  rm -rf "$dest" && mkdir -p "$dest"
+  tar -xzf "$tarball" -C "$tmp"
+  cp -r "$tmp/package/deps/zstd/lib" "$dest/lib"
+  cp "$tmp/package/deps/zstd/LICENSE" "$dest/" 2>/dev/null || true
+  touch "$dest/.verified"
+fi

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs every test: builds both trees, runs the unit tests and the end-to-end
+# tests (real launchers under Wine, in a throwaway prefix), then the unit
+# tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/build.sh"
+jobs=$(nproc)
+
+# shellcheck source=wine-env.sh
+. "$root/scripts/wine-env.sh"
+wine_start
+trap wine_stop EXIT
+
+status=0
+(cd "$root/build/native" && ctest --output-on-failure -j "$jobs") || status=1
+
+cmake -S "$root" -B "$root/build/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLAUNCHER_SANITIZE=ON \
+  -DSTAGE_DIR="$root/build/asan/stage" >/dev/null
+cmake --build "$root/build/asan" -j "$jobs"
+(cd "$root/build/asan" && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j "$jobs" -L unit) || status=1
+exit $status

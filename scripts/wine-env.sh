@@ -1,0 +1,20 @@
+# Sourced by the scripts that run Windows programs: a throwaway Wine prefix
+# and a persistent wineserver for the run, so each program starts warm.
+WINE=${WINE:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
+WINESERVER=${WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}
+export WINE WINESERVER WINEDEBUG=-all
+
+wine_start() {
+  if [ -z "${WINEPREFIX:-}" ]; then
+    WINEPREFIX=$(mktemp -d /tmp/zembra-wine.XXXXXX)
+    WINE_PREFIX_OWNED=1
+  fi
+  export WINEPREFIX
+  "$WINE" wineboot -i >/dev/null 2>&1 || true
+  "$WINESERVER" -p
+}
+
+wine_stop() {
+  "$WINESERVER" -k 2>/dev/null || true
+  if [ -n "${WINE_PREFIX_OWNED:-}" ]; then rm -rf "$WINEPREFIX"; fi
+}

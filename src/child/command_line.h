@@ -1,0 +1,15 @@
+#pragma once
+
+// The child's arguments: the launcher's own, argument 0 replaced by the
+// launcher's module path. Valid after build_child_command_line.
+extern char16_t** child_args;
+extern int child_arg_count;
+
+// Joins the launcher's arguments into child_command_line by the quoting rule
+// that the system's splitting reverses. Stops the launcher when the module
+// path cannot be had or the line would not fit.
+void build_child_command_line();
+
+// Appends one argument, quoted where needed, to `line`; false when it would
+// not fit in `capacity` units (NUL included), leaving `line` as it was.
+bool append_quoted_argument(char16_t* line, const char16_t* arg, size_t capacity);

@@ -1,0 +1,57 @@
+#include "launcher/fatal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "launcher/text.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Room for a system error text and for a path in a message: a 4096-unit
+// path takes at most three bytes a unit in UTF-8.
+constexpr size_t system_text_capacity = 2048;
+constexpr size_t message_path_capacity = 3 * 4096 + 1;
+
+}  // namespace
+
+void fatal_with_code(const char* message, uint32_t code) {
+    char text[system_text_capacity];
+    os_error_text(code, text, sizeof text);
+    size_t n = std::strlen(text);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n')) text[--n] = 0;
+    std::fprintf(stderr, "%s ([Error %ld] %s)\n", message, static_cast<long>(static_cast<int32_t>(code)), text);
+    std::fflush(stderr);
+}
+
+void fatal_exit_with_code(const char* message, uint32_t code) {
+    fatal_with_code(message, code);
+    std::exit(fatal_exit_code);
+}
+
+// Paths and templates are written as UTF-8, so that a name outside the
+// current code page still reaches the reader whole.
+void fatal_expand_spec(const char16_t* spec) {
+    static char text[message_path_capacity];
+    text_to_utf8(spec, text, sizeof text);
+    std::fprintf(stderr, "Error, couldn't runtime expand spec '%s'.\n", text);
+    std::fflush(stderr);
+    std::abort();
+}
+
+void fatal_open_for_writing(const char16_t* path) {
+    static char text[message_path_capacity];
+    text_to_utf8(path, text, sizeof text);
+    std::fprintf(stderr, "Error, failed to open '%s' for writing.\n", text);
+    std::exit(fatal_exit_code);
+}
+
+void fatal_message(const char* message) {
+    std::puts(message);
+    std::exit(fatal_exit_code);
+}
+
+// The stops without a message: the same exit code as every other failure
+// before the child starts, without flushing or running anything else.
+void fatal_stop() { std::_Exit(fatal_exit_code); }

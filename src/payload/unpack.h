@@ -1,0 +1,20 @@
+// Turning entries into files below the target directory, reusing files that
+// are already there with the stored checksum.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr size_t known_dirs_capacity = 1024;
+
+// Directories known to exist in this run (heap copies, never freed).
+extern char16_t* known_dirs[known_dirs_capacity];
+extern size_t known_dirs_count;
+
+void unpack_entries();
+
+// CRC-32 of the file, 1 when that is 0; 0 when missing, empty or unreadable.
+uint32_t existing_file_checksum(const char16_t* path);
+
+void make_parent_dirs(const char16_t* file_path);
+bool make_dir(const char16_t* dir);

@@ -1,0 +1,151 @@
+// The few operating-system services the launcher needs, named in its own
+// words. The logic in src/launcher, src/payload, src/child and src/paths calls
+// only these (plus zstd, zlib and the C library); win32/ and posix/ implement
+// them, and tests/fake/ fakes them for the unit tests.
+//
+// Text crosses this boundary as NUL-terminated UTF-16 (char16_t). On Windows
+// it goes to the W functions unchanged; on POSIX it is converted to UTF-8 at
+// the boundary. Paths inside the logic use `path_separator`.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The unit tests build the logic with Windows separators, so that their
+// cases read as the launcher's product platform writes them.
+#if defined(_WIN32) || defined(LAUNCHER_BACKSLASH_PATHS)
+inline constexpr char16_t path_separator = u'\\';
+#else
+inline constexpr char16_t path_separator = u'/';
+#endif
+
+// ---- start-up -------------------------------------------------------------
+
+// The C runtime's wide argument vector as built at process start.
+// `count` receives the number of elements.
+char16_t** os_runtime_args(int* count);
+
+// Take the current directory out of the DLL search order (no-op on POSIX).
+void os_restrict_dll_search();
+
+// ---- environment ----------------------------------------------------------
+
+// Reads a variable into `value` (capacity in units, NUL included). Returns
+// the length without NUL when it fits; the capacity needed (NUL included,
+// so always >= capacity) when it does not; 0 when unset or empty.
+size_t os_get_env(const char16_t* name, char16_t* value, size_t capacity);
+
+// Sets a variable, or removes it when `value` is null. True on success.
+bool os_set_env(const char16_t* name, const char16_t* value);
+
+// ---- identity and time ----------------------------------------------------
+
+uint32_t os_process_id();
+
+// Current UTC time in 100-nanosecond intervals since 1601-01-01.
+uint64_t os_system_time();
+
+// A high-resolution counter value.
+uint64_t os_performance_counter();
+
+// ---- paths ----------------------------------------------------------------
+
+// The launcher's own executable path written to `out`, cut to fit
+// `capacity` units (NUL included). Returns the length written without NUL,
+// 0 on failure. Asks the system on every call.
+size_t os_module_path(char16_t* out, size_t capacity);
+
+// The user's temporary directory, with a trailing separator, written to
+// `out` (capacity NUL included). Writes nothing when it cannot be had or
+// does not fit; the caller ignores the result.
+void os_temp_dir(char16_t* out, size_t capacity);
+
+enum class KnownFolder { profile, local_app_data };
+
+// A known folder of the user, at most 259 units, into `out` (capacity
+// >= 260). False when the system cannot name it.
+bool os_known_folder(KnownFolder which, char16_t* out, size_t capacity);
+
+// Makes `path` absolute and normal. Returns the length without NUL when it
+// fits in `capacity`; the capacity needed when it does not; 0 on failure.
+size_t os_full_path(const char16_t* path, char16_t* out, size_t capacity);
+
+// ---- files and directories ------------------------------------------------
+
+enum class DirResult { created, already_exists, failed };
+DirResult os_create_dir(const char16_t* path);
+
+using FileHandle = void*;
+
+// Creates or truncates `path` for writing, shared for writing only.
+// Null on failure (the reason is in os_last_error()).
+FileHandle os_open_for_write(const char16_t* path);
+
+// One write of `size` bytes. False on failure; `written` receives the count
+// the system reports.
+bool os_write_file(FileHandle file, const void* data, uint32_t size, uint32_t* written);
+
+void os_close_file(FileHandle file);
+
+// A read-only view of a whole existing file, opened with full sharing.
+struct FileView {
+    const unsigned char* data;
+    uint64_t size;
+    void* file;     // system handles, owned by the view
+    void* mapping;
+};
+
+// False when the file is missing, empty, or cannot be opened or mapped.
+bool os_map_file(const char16_t* path, FileView* view);
+void os_unmap_file(FileView* view);
+
+// The last system error code of this thread.
+uint32_t os_last_error();
+
+// The system's English (United States) text for an error code, NUL-terminated
+// in `out`, trailing line breaks included as the system gives them. Empty
+// when the system has no text.
+void os_error_text(uint32_t code, char* out, size_t capacity);
+
+// ---- the child process ----------------------------------------------------
+
+// The launcher's command line split by the system's rules (on POSIX: the
+// argument vector it was started with). The array lives until the process
+// ends. Null when the split fails.
+char16_t** os_split_command_line(int* count);
+
+using ChildHandle = void*;
+
+// Starts `application` with the launcher's standard handles, environment and
+// current directory, inheriting handles. Windows uses `command_line` (a
+// writable buffer); POSIX uses `args`, `arg_count` entries, argument 0
+// included. Closes the child's thread handle. Null on failure (the reason in
+// os_last_error()).
+ChildHandle os_start_child(const char16_t* application, char16_t* command_line,
+                           char16_t* const* args, int arg_count);
+
+inline constexpr uint32_t wait_forever = 0xFFFFFFFFu;
+
+// True when the child has ended within `timeout_ms`.
+bool os_wait_child(ChildHandle child, uint32_t timeout_ms);
+
+// False when the exit code cannot be read.
+bool os_child_exit_code(ChildHandle child, uint32_t* code);
+
+void os_terminate_child(ChildHandle child, uint32_t exit_code);
+void os_close_child(ChildHandle child);
+
+// Console control events as the handler sees them.
+enum : uint32_t {
+    ctrl_c_event = 0,
+    ctrl_break_event = 1,
+    ctrl_close_event = 2,
+    ctrl_logoff_event = 5,
+    ctrl_shutdown_event = 6,
+};
+
+// Registers `handler` for console control events; it runs on a thread of the
+// system's. A handler returning false passes the event on to the system's
+// default handling, which ends the launcher. On POSIX, SIGINT, SIGHUP and
+// SIGTERM arrive as events 0, 2 and 6. True on success.
+bool os_add_ctrl_handler(bool (*handler)(uint32_t event));

@@ -1,0 +1,82 @@
+// A fake operating system for the unit tests: it answers every platform
+// call from the state below, records what was asked, and injects failures.
+// Paths are compared exactly, as UTF-16 text with backslash separators.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct FakeChild {
+    std::u16string application;
+    std::u16string command_line;
+    std::vector<std::u16string> args;
+    bool ends_in_time = true;        // answers a timed wait with "ended"
+    bool exit_code_readable = true;
+    uint32_t exit_code = 0;
+    std::optional<uint32_t> terminated_with;
+    int closes = 0;
+    int waits = 0;
+};
+
+struct FakeOs {
+    // start-up
+    std::vector<std::u16string> runtime_args{u"app"};
+    std::vector<std::u16string> command_line_args{u"app"};
+    bool split_fails = false;
+    int dll_restrictions = 0;
+
+    // environment
+    std::map<std::u16string, std::u16string> env;
+
+    // identity and time
+    uint32_t pid = 4242;
+    uint64_t system_time = 134000000000000000ull;
+    uint64_t counter = 123456789;
+    int system_time_reads = 0;
+
+    // paths
+    std::optional<std::u16string> module_path = u"C:\\Apps\\Tool.exe";
+    int module_path_calls = 0;
+    std::optional<std::u16string> temp_dir = u"C:\\Users\\user\\AppData\\Local\\Temp\\";
+    std::optional<std::u16string> profile = u"C:\\Users\\user";
+    std::optional<std::u16string> local_app_data = u"C:\\Users\\user\\AppData\\Local";
+    int known_folder_calls = 0;
+    bool full_path_fails = false;   // otherwise the path is returned unchanged
+
+    // files: a path names a file, a directory, or nothing; "X:" drives exist
+    std::map<std::u16string, std::string> files;
+    std::set<std::u16string> dirs{u"C:\\Users", u"C:\\Users\\user"};
+    std::set<std::u16string> create_dir_fails;    // paths whose creation fails (error 5)
+    std::set<std::u16string> open_fails;          // paths whose open for writing fails (error 5)
+    std::set<std::u16string> unreadable;          // paths that cannot be mapped
+    int fail_write_at = -1;        // the n-th write (0-based) fails with write_error
+    int short_write_at = -1;       // the n-th write reports one byte fewer, without failing
+    uint32_t write_error = 112;    // ERROR_DISK_FULL
+    std::vector<std::u16string> created_dirs;     // every os_create_dir call, in order
+    std::vector<std::u16string> opened_for_write; // every successful open, in order
+    int writes = 0;
+    int open_handles = 0;
+    int open_views = 0;
+    uint32_t last_error = 0;
+    std::map<uint32_t, std::string> error_texts{{5, "Access is denied.\r\n"},
+                                                {112, "There is not enough space on the disk.\r\n"}};
+
+    // the child
+    bool start_fails = false;
+    uint32_t start_error = 2;
+    std::vector<FakeChild> children;
+    bool (*ctrl_handler)(uint32_t) = nullptr;
+    bool add_ctrl_handler_fails = false;
+};
+
+// The one fake, reset to the defaults above by fake_reset().
+FakeOs& fake_os();
+void fake_reset();
+
+bool fake_is_dir(const std::u16string& path);
