@@ -59,15 +59,12 @@ bool parse_version(const std::string& version, unsigned parts[3], std::string* e
     for (int part = 0; part < 3; ++part) {
         size_t digits = 0;
         unsigned long value = 0;
-        const size_t start = at;
         while (at < version.size() && version[at] >= '0' && version[at] <= '9' && digits < 6) {
             value = value * 10 + static_cast<unsigned long>(version[at] - '0');
             ++at, ++digits;
         }
         const bool separator_ok = part == 2 ? at == version.size() : at < version.size() && version[at] == '.';
-        // No leading zeros: the dotted text and the numbers must say the same.
-        const bool leading_zero = digits > 1 && version[start] == '0';
-        if (digits == 0 || leading_zero || value > 65535 || !separator_ok) {
+        if (digits == 0 || digits > 5 || value > 65535 || !separator_ok) {
             *error = "version \"" + version + "\" is not three numbers from 0 to 65535, such as 1.0.20";
             return false;
         }
