@@ -158,3 +158,8 @@ enum : uint32_t {
 // default handling, which ends the launcher. On POSIX, SIGINT, SIGHUP and
 // SIGTERM arrive as events 0, 2 and 6. True on success.
 bool os_add_ctrl_handler(bool (*handler)(uint32_t event));
+
+// Blocks the calling thread for good: the process ends around it. The
+// console control handler uses it to keep its event from reaching the
+// system's default handling while the main sequence ends the launcher.
+void os_hold_thread();
