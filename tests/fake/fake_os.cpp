@@ -228,6 +228,7 @@ ChildHandle os_start_child(const char16_t* application, char16_t* command_line, 
 }
 
 bool os_wait_child(ChildHandle handle, uint32_t timeout_ms) {
+    if (state.on_wait) state.on_wait(handle, timeout_ms);
     FakeChild* child = as_child(handle);
     ++child->waits;
     return timeout_ms == wait_forever || child->ends_in_time || child->terminated_with.has_value();
@@ -249,3 +250,5 @@ bool os_add_ctrl_handler(bool (*handler)(uint32_t)) {
     state.ctrl_handler = handler;
     return true;
 }
+
+void os_hold_thread() { ++state.holds; }

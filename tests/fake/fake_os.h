@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -73,6 +74,10 @@ struct FakeOs {
     std::vector<FakeChild> children;
     bool (*ctrl_handler)(uint32_t) = nullptr;
     bool add_ctrl_handler_fails = false;
+    int holds = 0;   // os_hold_thread calls; the fake returns from them at once
+    // Runs at the start of every os_wait_child (child, timeout), so that a
+    // test can deliver an event while a wait is in progress.
+    std::function<void(ChildHandle, uint32_t)> on_wait;
 };
 
 // The one fake, reset to the defaults above by fake_reset().
