@@ -41,11 +41,23 @@ bool to_utf16(const std::string& text, std::u16string* out) {
     return true;
 }
 
+// The version block records its own length and every part's in 16 bits; a
+// longer block would be written with wrapped lengths, and unreadable. Five
+// values of this many units stay well inside 64 KiB.
+const size_t max_value_units = 4096;
+
 bool string_value(const char* key, const char* option, const std::string& value, std::string* script,
                   std::string* error) {
     std::string literal;
     if (!wide_literal(value, &literal, error)) {
         *error = std::string(option) + ": " + *error;
+        return false;
+    }
+    std::u16string units;
+    to_utf16(value, &units);
+    if (units.size() > max_value_units) {
+        *error = std::string(option) + " is longer than " + std::to_string(max_value_units) +
+                 " UTF-16 units, more than the version block holds";
         return false;
     }
     *script += "      VALUE \"" + std::string(key) + "\", " + literal + "\n";

@@ -256,6 +256,17 @@ class IdentityOptions(WineTestCase):
         for key, entries in image.resources.items():
             self.assertEqual([(language, page) for language, page, _ in entries], [(0, 1252)], key)
 
+    def test_value_too_long_for_the_version_block_is_refused(self):
+        # The block's lengths are 16-bit: a longer value would wrap them.
+        image = self.build("--description", "d" * 4096)
+        self.assertEqual(image.version_strings()[1]["FileDescription"], "d" * 4096)
+        out = self.tmp / "long.exe"
+        result = packer("build", self.tmp / "app", "-o", out, "--description", "d" * 4097, check=False)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertEqual(len(result.stderr.strip().splitlines()), 1, result.stderr)
+        self.assertIn("--description", result.stderr)
+        self.assertFalse(out.exists())
+
     def test_png_pictures_are_fitted_to_the_six_sizes(self):
         exact = make_png(32, 32, bytes([1, 2, 3, 200]))
         write_tree(self.tmp / "art", {

@@ -173,6 +173,12 @@ void os_close_file(FileHandle file) {
 }
 
 bool os_map_file(const char16_t* path, FileView* view) {
+    auto memory = state.memory_files.find(path);
+    if (memory != state.memory_files.end() && memory->second.size > 0) {
+        *view = FileView{memory->second.data, memory->second.size, nullptr, nullptr};
+        ++state.open_views;
+        return true;
+    }
     auto it = state.files.find(path);
     if (it == state.files.end() || it->second.empty() || state.unreadable.count(path)) return false;
     view->data = reinterpret_cast<const unsigned char*>(it->second.data());
