@@ -258,3 +258,14 @@ bool os_add_ctrl_handler(bool (*handler)(uint32_t)) {
 }
 
 void os_hold_thread() { ++state.holds; }
+
+DirLock os_lock_dir(const char16_t* dir, const char16_t* key) {
+    state.lock_dirs.emplace_back(dir);
+    state.lock_keys.emplace_back(key);
+    if (state.on_lock) state.on_lock();
+    if (state.lock_fails) return nullptr;
+    ++state.locks_held;
+    return &state;
+}
+
+void os_unlock_dir(DirLock) { --state.locks_held; }

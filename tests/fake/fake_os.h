@@ -86,6 +86,15 @@ struct FakeOs {
     // Runs at the start of every os_wait_child (child, timeout), so that a
     // test can deliver an event while a wait is in progress.
     std::function<void(ChildHandle, uint32_t)> on_wait;
+
+    // the unpack lock
+    std::vector<std::u16string> lock_dirs;   // every os_lock_dir call, in order
+    std::vector<std::u16string> lock_keys;
+    bool lock_fails = false;
+    int locks_held = 0;
+    // Runs inside os_lock_dir before it returns: the moment another
+    // launcher that held the lock finishes its work.
+    std::function<void()> on_lock;
 };
 
 // The one fake, reset to the defaults above by fake_reset().
