@@ -46,6 +46,10 @@ struct FakeFile {
     std::u16string path;
 };
 
+// Files still open when a test ends (a fatal path leaves them so, as the end
+// of a process would close them) are closed by the next reset.
+std::set<FakeFile*> live_files;
+
 FakeChild* as_child(ChildHandle handle) {
     size_t index = reinterpret_cast<uintptr_t>(handle) - 1;
     return index < state.children.size() ? &state.children[index] : nullptr;
@@ -56,6 +60,8 @@ FakeChild* as_child(ChildHandle handle) {
 FakeOs& fake_os() { return state; }
 
 void fake_reset() {
+    for (FakeFile* file : live_files) delete file;
+    live_files.clear();
     state = FakeOs{};
     arg_storage.clear();
     array_storage.clear();
@@ -157,7 +163,9 @@ FileHandle os_open_for_write(const char16_t* path) {
     state.files[file].clear();
     state.opened_for_write.push_back(file);
     ++state.open_handles;
-    return new FakeFile{file};
+    FakeFile* handle = new FakeFile{file};
+    live_files.insert(handle);
+    return handle;
 }
 
 bool os_write_file(FileHandle file, const void* data, uint32_t size, uint32_t* written) {
@@ -175,6 +183,7 @@ bool os_write_file(FileHandle file, const void* data, uint32_t size, uint32_t* w
 
 void os_close_file(FileHandle file) {
     --state.open_handles;
+    live_files.erase(static_cast<FakeFile*>(file));
     delete static_cast<FakeFile*>(file);
 }
 
