@@ -31,6 +31,12 @@ void check(bool ok, const char* what) {
     std::abort();
 }
 
+size_t line_length() {
+    size_t n = 0;
+    while (n < command_line_capacity && child_command_line[n] != 0) ++n;
+    return n;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -85,12 +91,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     release_process_memory();
     if (stopped) {
-        check(os.split_fails || !os.module_path || longest > command_line_capacity - 1,
+        check(os.split_fails || !os.module_path || longest > longest_command_line,
               "a stop although the line fits");
         return 0;
     }
     check(!os.split_fails && os.module_path, "no stop without the split or the module path");
-    check(shortest <= command_line_capacity - 1, "a line longer than its buffer");
+    check(shortest <= longest_command_line, "a line longer than the system takes");
+    check(line_length() <= longest_command_line, "a line longer than the system takes");
 
     const std::u16string line(child_command_line);
     std::vector<std::u16string> expected;

@@ -87,8 +87,8 @@ TEST_F(CommandLine, ModulePathReplacesArgumentZeroAndIsQuotedLikeAnyArgument) {
 }
 
 TEST_F(CommandLine, FitsExactlyTheLongestLineAndStopsAtOneUnitMore) {
-    // The module path and its separator take 17 of the 32767 units.
-    const size_t room = command_line_capacity - 1 - module.size() - 1;
+    // The module path and its separator take 17 of the 32766 units.
+    const size_t room = longest_command_line - module.size() - 1;
     const std::u16string x(room, u'x');
     const std::u16string quoted = u" " + std::u16string(room - 3, u'x');            // two quotes added
     const std::u16string trailing = u" " + std::u16string(room - 5, u'x') + u"\\";  // and a backslash doubled
@@ -116,7 +116,7 @@ TEST_F(CommandLine, FitsExactlyTheLongestLineAndStopsAtOneUnitMore) {
         EXPECT_TRUE(run.exited);
         EXPECT_EQ(run.err, "");
         if (c.fits) {
-            EXPECT_EQ(run.out, "built 32767");
+            EXPECT_EQ(run.out, "built 32766");
         } else {
             EXPECT_EQ(run.exit_code, 2);
             EXPECT_EQ(run.out, "");
