@@ -5,7 +5,6 @@ compare the unpacked bytes from here."""
 
 import os
 import random
-import shutil
 import zlib
 from pathlib import Path
 
@@ -21,16 +20,16 @@ def rounds(default):
     return int(os.environ.get("ZEMBRA_ROUNDS", default))
 
 
-def make_app(directory, sizes, seed=1):
-    """Writes the application into `directory`: app.exe, the files of `sizes`
-    ({relative name with '/': size}; half random bytes, half text that
-    compresses), and manifest.txt. Returns {name: bytes} of every file but
-    the manifest."""
+def make_app(directory, sizes, seed=1, exe_tail=b""):
+    """Writes the application into `directory`: app.exe (with `exe_tail`
+    appended, which the system ignores when it runs it, so two versions of
+    the program can differ), the files of `sizes` ({relative name with '/':
+    size}; half random bytes, half text that compresses), and manifest.txt.
+    Returns {name: bytes} of every file but the manifest."""
     app = Path(directory)
     app.mkdir(parents=True, exist_ok=True)
-    shutil.copy(VERIFY, app / "app.exe")
     generator = random.Random(seed)
-    files = {"app.exe": (app / "app.exe").read_bytes()}
+    files = {"app.exe": VERIFY.read_bytes() + exe_tail}
     for i, (name, size) in enumerate(sizes.items()):
         half = size // 2
         line = b"line of file %d\n" % i
@@ -43,7 +42,7 @@ def make_app(directory, sizes, seed=1):
     # starts with the files that a launcher still busy unpacking writes last.
     lines = [f"{zlib.crc32(content):08x} {len(content)} {name.replace('/', chr(92))}"
              for name, content in sorted(files.items(), reverse=True)]
-    (app / "manifest.txt").write_text("\n".join(lines + ["end", ""]), newline="\n")
+    (app / "manifest.txt").write_text("\n".join(lines + ["end", ""]), encoding="utf-8", newline="\n")
     return files
 
 

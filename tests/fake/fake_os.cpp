@@ -67,6 +67,14 @@ void fake_reset() {
     array_storage.clear();
 }
 
+void fake_process_end() {
+    for (FakeFile* file : live_files) delete file;
+    live_files.clear();
+    state.open_handles = 0;
+    state.open_views = 0;
+    state.locks_held = 0;
+}
+
 bool fake_is_dir(const std::u16string& path) { return is_drive(path) || state.dirs.count(path) > 0; }
 
 char16_t** os_runtime_args(int* count) {

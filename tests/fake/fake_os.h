@@ -105,4 +105,8 @@ struct FakeOs {
 FakeOs& fake_os();
 void fake_reset();
 
+// What the end of a process does: its open files, views and lock are
+// released; files and directories stay for the next start.
+void fake_process_end();
+
 bool fake_is_dir(const std::u16string& path);

@@ -175,6 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (flags & 8) {
         forget_run();
         release_process_memory();
+        fake_process_end();
         os.writes = 0;
         start(block.get(), block_size, target, flags & 16);
     }
