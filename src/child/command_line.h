@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 // The child's arguments: the launcher's own, argument 0 replaced by the
 // launcher's module path. Valid after build_child_command_line.
 extern char16_t** child_args;

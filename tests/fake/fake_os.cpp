@@ -173,6 +173,12 @@ void os_close_file(FileHandle file) {
 }
 
 bool os_map_file(const char16_t* path, FileView* view) {
+    auto memory = state.memory_files.find(path);
+    if (memory != state.memory_files.end() && memory->second.size > 0) {
+        *view = FileView{memory->second.data, memory->second.size, nullptr, nullptr};
+        ++state.open_views;
+        return true;
+    }
     auto it = state.files.find(path);
     if (it == state.files.end() || it->second.empty() || state.unreadable.count(path)) return false;
     view->data = reinterpret_cast<const unsigned char*>(it->second.data());
@@ -228,6 +234,7 @@ ChildHandle os_start_child(const char16_t* application, char16_t* command_line, 
 }
 
 bool os_wait_child(ChildHandle handle, uint32_t timeout_ms) {
+    if (state.on_wait) state.on_wait(handle, timeout_ms);
     FakeChild* child = as_child(handle);
     ++child->waits;
     return timeout_ms == wait_forever || child->ends_in_time || child->terminated_with.has_value();
@@ -249,3 +256,5 @@ bool os_add_ctrl_handler(bool (*handler)(uint32_t)) {
     state.ctrl_handler = handler;
     return true;
 }
+
+void os_hold_thread() { ++state.holds; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -55,6 +56,13 @@ struct FakeOs {
     std::set<std::u16string> create_dir_fails;    // paths whose creation fails (error 5)
     std::set<std::u16string> open_fails;          // paths whose open for writing fails (error 5)
     std::set<std::u16string> unreadable;          // paths that cannot be mapped
+    // Existing files whose bytes lie in memory the test owns (too large for
+    // `files`); they can be mapped, not written.
+    struct MemoryFile {
+        const unsigned char* data;
+        uint64_t size;
+    };
+    std::map<std::u16string, MemoryFile> memory_files;
     int fail_write_at = -1;        // the n-th write (0-based) fails with write_error
     int short_write_at = -1;       // the n-th write reports one byte fewer, without failing
     uint32_t write_error = 112;    // ERROR_DISK_FULL
@@ -65,6 +73,7 @@ struct FakeOs {
     int open_views = 0;
     uint32_t last_error = 0;
     std::map<uint32_t, std::string> error_texts{{5, "Access is denied.\r\n"},
+                                                {29, "The system cannot write to the specified device.\r\n"},
                                                 {112, "There is not enough space on the disk.\r\n"}};
 
     // the child
@@ -73,6 +82,10 @@ struct FakeOs {
     std::vector<FakeChild> children;
     bool (*ctrl_handler)(uint32_t) = nullptr;
     bool add_ctrl_handler_fails = false;
+    int holds = 0;   // os_hold_thread calls; the fake returns from them at once
+    // Runs at the start of every os_wait_child (child, timeout), so that a
+    // test can deliver an event while a wait is in progress.
+    std::function<void(ChildHandle, uint32_t)> on_wait;
 };
 
 // The one fake, reset to the defaults above by fake_reset().

@@ -1,0 +1,182 @@
+// The child process and console-like events on POSIX. The child gets the
+// argument vector as it is (no command line to re-split), and SIGINT, SIGHUP
+// and SIGTERM reach the handler on a thread of its own, never in a signal
+// context.
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <pthread.h>
+#include <spawn.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "platform/posix/convert.h"
+
+extern char** environ;
+
+namespace {
+
+// The child stays a zombie, with its pid reserved, until os_close_child
+// reaps it: waits and terminations from two threads can never reach a
+// process that merely reuses the number.
+struct Child {
+    pid_t pid;
+};
+
+Child* as_child(ChildHandle handle) { return static_cast<Child*>(handle); }
+
+bool (*ctrl_handler)(uint32_t) = nullptr;
+sigset_t ctrl_signals;
+sigset_t mask_before_handler;
+bool handler_registered = false;
+
+// Has the child ended? Fills `info` without reaping it.
+bool peek_end(pid_t pid, siginfo_t* info, int flags) {
+    for (;;) {
+        info->si_pid = 0;
+        if (waitid(P_PID, static_cast<id_t>(pid), info, WEXITED | WNOWAIT | flags) == 0) return info->si_pid != 0;
+        if (errno != EINTR) return false;
+    }
+}
+
+uint64_t now_ms() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+}
+
+char* to_native(const char16_t* text) {
+    size_t units = 0;
+    while (text[units] != 0) ++units;
+    size_t capacity = 3 * units + 1;   // no unit takes more than three bytes
+    char* out = static_cast<char*>(std::malloc(capacity));
+    if (out != nullptr) utf16_to_native(text, out, capacity);
+    return out;
+}
+
+void free_native(char** args, int count) {
+    for (int i = 0; i < count; ++i) std::free(args[i]);
+    std::free(args);
+}
+
+uint32_t event_for(int signal_number) {
+    switch (signal_number) {
+        case SIGINT:
+            return ctrl_c_event;
+        case SIGHUP:
+            return ctrl_close_event;
+        default:
+            return ctrl_shutdown_event;
+    }
+}
+
+void* ctrl_thread(void*) {
+    for (;;) {
+        int signal_number = 0;
+        if (sigwait(&ctrl_signals, &signal_number) != 0) continue;
+        if (ctrl_handler(event_for(signal_number))) continue;
+        // Passed on: the signal's default action, which ends the launcher.
+        std::signal(signal_number, SIG_DFL);
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, signal_number);
+        pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+        raise(signal_number);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+ChildHandle os_start_child(const char16_t* application, char16_t*, char16_t* const* args, int arg_count) {
+    char* path = to_native(application);
+    char** argv = static_cast<char**>(std::calloc(static_cast<size_t>(arg_count) + 1, sizeof(char*)));
+    Child* child = static_cast<Child*>(std::malloc(sizeof(Child)));
+    bool ready = path != nullptr && argv != nullptr && child != nullptr;
+    for (int i = 0; ready && i < arg_count; ++i) ready = (argv[i] = to_native(args[i])) != nullptr;
+    int error = ready ? 0 : ENOMEM;
+
+    // The launcher blocks its event signals for the handler's thread; the
+    // child starts with the mask the launcher itself started with.
+    posix_spawnattr_t attributes;
+    if (error == 0) error = posix_spawnattr_init(&attributes);
+    if (error == 0) {
+        if (handler_registered) {
+            posix_spawnattr_setsigmask(&attributes, &mask_before_handler);
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+        }
+        error = posix_spawn(&child->pid, path, nullptr, &attributes, argv, environ);
+        posix_spawnattr_destroy(&attributes);
+    }
+    std::free(path);
+    if (argv != nullptr) free_native(argv, arg_count);
+    if (error != 0) {
+        std::free(child);
+        errno = error;
+        return nullptr;
+    }
+    return child;
+}
+
+bool os_wait_child(ChildHandle handle, uint32_t timeout_ms) {
+    pid_t pid = as_child(handle)->pid;
+    siginfo_t info;
+    if (timeout_ms == wait_forever) return peek_end(pid, &info, 0);
+    uint64_t deadline = now_ms() + timeout_ms;
+    for (;;) {
+        if (peek_end(pid, &info, WNOHANG)) return true;
+        uint64_t now = now_ms();
+        if (now >= deadline) return false;
+        uint64_t step = deadline - now < 10 ? deadline - now : 10;
+        timespec pause = {0, static_cast<long>(step) * 1000000L};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+// A child ended by a signal reports 128 plus the signal's number, as shells do.
+bool os_child_exit_code(ChildHandle handle, uint32_t* code) {
+    siginfo_t info;
+    if (!peek_end(as_child(handle)->pid, &info, WNOHANG)) return false;
+    if (info.si_code == CLD_EXITED)
+        *code = static_cast<uint32_t>(info.si_status) & 0xFF;
+    else
+        *code = 128 + static_cast<uint32_t>(info.si_status);
+    return true;
+}
+
+// POSIX cannot choose the exit code of a killed process: it reports the
+// signal instead.
+void os_terminate_child(ChildHandle handle, uint32_t) { kill(as_child(handle)->pid, SIGKILL); }
+
+void os_close_child(ChildHandle handle) {
+    int status = 0;
+    waitpid(as_child(handle)->pid, &status, WNOHANG);
+    std::free(handle);
+}
+
+bool os_add_ctrl_handler(bool (*handler)(uint32_t event)) {
+    ctrl_handler = handler;
+    sigemptyset(&ctrl_signals);
+    sigaddset(&ctrl_signals, SIGINT);
+    sigaddset(&ctrl_signals, SIGHUP);
+    sigaddset(&ctrl_signals, SIGTERM);
+    // Blocked here, on the main thread, before any other thread exists, so
+    // that every thread inherits the block and only sigwait sees them.
+    if (pthread_sigmask(SIG_BLOCK, &ctrl_signals, &mask_before_handler) != 0) return false;
+    handler_registered = true;
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, ctrl_thread, nullptr) != 0) {
+        pthread_sigmask(SIG_SETMASK, &mask_before_handler, nullptr);
+        handler_registered = false;
+        return false;
+    }
+    pthread_detach(thread);
+    return true;
+}
+
+void os_hold_thread() {
+    for (;;) pause();
+}

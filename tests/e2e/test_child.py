@@ -1,0 +1,165 @@
+"""The child as a real launcher starts it under Wine: its command line, its
+arguments, its environment, handles and current directory, and its exit code
+passed through unchanged."""
+
+import json
+import re
+import shutil
+import tempfile
+import unittest
+from pathlib import Path
+
+from harness import WIN_TOOLS, WineTestCase, build_launcher, run_wine, windows_path, write_tree
+
+PROBE = WIN_TOOLS / "probe.exe"
+EXIT_CODE = WIN_TOOLS / "exit_code.exe"
+
+
+def join_arguments(args):
+    """The system's quoting, so that CommandLineToArgvW in the launcher gives
+    `args` back; used only to hand the launcher chosen arguments."""
+    parts = []
+    for arg in args:
+        if arg and not re.search(r'[ \t\n\v"]', arg):
+            parts.append(arg)
+            continue
+        out, backslashes = '"', 0
+        for c in arg:
+            if c == "\\":
+                backslashes += 1
+                continue
+            out += "\\" * (backslashes * 2 + 1 if c == '"' else backslashes) + c
+            backslashes = 0
+        parts.append(out + "\\" * (backslashes * 2) + '"')
+    return " ".join(parts)
+
+
+def pack_probe(directory, launcher_name="launcher.exe"):
+    """A launcher whose main executable is the probe, unpacking below
+    `directory`/cache."""
+    directory = Path(directory)
+    app = directory / "app"
+    app.mkdir(parents=True)
+    shutil.copy(PROBE, app / "probe.exe")
+    launcher = directory / launcher_name
+    launcher.parent.mkdir(parents=True, exist_ok=True)
+    return build_launcher(app, launcher, "--unpack-spec", windows_path(directory) + "\\cache")
+
+
+def run_through(launcher, command_line, env=None, cwd=None, stdin=None):
+    """Starts the launcher with exactly `command_line` through exit_code.exe;
+    returns (launcher pid, full exit code, Run)."""
+    kwargs = {"stdin": stdin} if stdin is not None else {}
+    run = run_wine(EXIT_CODE, windows_path(launcher), command_line, env=env, cwd=cwd, **kwargs)
+    pid = re.search(r"^pid=(\d+)$", run.out, re.M)
+    code = re.search(r"^exit=(\d+)$", run.out, re.M)
+    if not pid or not code:
+        raise AssertionError(f"exit_code.exe reported no exit code:\n{run.out}\n{run.err}")
+    return int(pid.group(1)), int(code.group(1)), run
+
+
+def probe_report(run):
+    line = next((l for l in run.out.splitlines() if l.startswith('{"command_line"')), None)
+    if line is None:
+        raise AssertionError(f"no report from the probe:\n{run.out}\n{run.err}")
+    return json.loads(line)
+
+
+class ChildTest(WineTestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.shared = Path(tempfile.mkdtemp(prefix="zembra-child."))
+        cls.launcher = pack_probe(cls.shared)
+        cls.module = windows_path(cls.launcher)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.shared, ignore_errors=True)
+
+    def test_command_line_is_joined_exactly_and_split_back(self):
+        cases = [
+            (["--mode", "fast"], " --mode fast"),
+            ([], ""),
+            (['say "hi"'], ' "say \\"hi\\""'),
+            (["C:\\dir with space\\"], ' "C:\\dir with space\\\\"'),
+            (['a\\\\"b'], ' "a\\\\\\\\\\"b"'),
+            (["a\\\\b c"], ' "a\\\\b c"'),
+            (["sp end\\\\"], ' "sp end\\\\\\\\"'),
+            (["no\\quote\\"], " no\\quote\\"),
+            (['"'], ' "\\""'),
+            (["x", "", "y"], " x  y"),
+            (["one\rtwo"], " one\rtwo"),
+            (["tab\there", "\u00e9\u4e2d\U0001F600"], ' "tab\there" \u00e9\u4e2d\U0001F600'),
+        ]
+        for args, tail in cases:
+            with self.subTest(args=args):
+                line = "typed\\name " + join_arguments(args) if args else "typed\\name"
+                _, code, run = run_through(self.launcher, line)
+                self.assertEqual(code, 0, run.err)
+                report = probe_report(run)
+                self.assertEqual(report["command_line"], self.module + tail)
+                self.assertEqual(report["argv"], [self.module] + [a for a in args if a])
+                self.assertEqual(report["env"]["ZEMBRA_ORIGINAL_ARGV0"], "typed\\name")
+
+    def test_module_path_with_a_space_is_quoted(self):
+        launcher = pack_probe(self.tmp, "dir with space/launcher.exe")
+        _, code, run = run_through(launcher, "launcher x")
+        self.assertEqual(code, 0, run.err)
+        report = probe_report(run)
+        self.assertEqual(report["command_line"], f'"{windows_path(launcher)}" x')
+        self.assertEqual(report["argv"], [windows_path(launcher), "x"])
+
+    def test_child_gets_handles_directory_and_environment(self):
+        work = self.tmp / "work"
+        work.mkdir()
+        stdin_file = self.tmp / "stdin.txt"
+        stdin_file.write_bytes(b"hello-stdin")
+        inherited = {
+            "ZEMBRA_ONEFILE_PARENT": "12345",
+            "ZEMBRA_ONEFILE_START": "1",
+            "ZEMBRA_ONEFILE_TIME_US": "000001",
+            "ZEMBRA_ONEFILE_RANDOM": "stale",
+            "ZEMBRA_ONEFILE_DIRECTORY": "C:\\stale",
+            "PROBE_READ_STDIN": "1",
+            "PROBE_WRITE_STREAMS": "1",
+        }
+        with open(stdin_file, "rb") as stdin:
+            pid, code, run = run_through(self.launcher, "..\\Launcher a", env=inherited, cwd=work, stdin=stdin)
+        self.assertEqual(code, 0, run.err)
+        report = probe_report(run)
+        self.assertEqual(report["env"], {
+            "ZEMBRA_ONEFILE_PARENT": str(pid),
+            "ZEMBRA_ONEFILE_START": None,
+            "ZEMBRA_ONEFILE_TIME_US": None,
+            "ZEMBRA_ONEFILE_RANDOM": None,
+            "ZEMBRA_ONEFILE_DIRECTORY": windows_path(self.shared),
+            "ZEMBRA_ORIGINAL_ARGV0": "..\\Launcher",
+        })
+        self.assertEqual(report["cwd"].lower(), windows_path(work).lower())
+        self.assertEqual(report["stdin_text"], "hello-stdin")
+        self.assertEqual(report["handles"]["stdin"], {"valid": True, "type": "disk"})
+        self.assertTrue(report["handles"]["stdout"]["valid"])
+        self.assertTrue(report["handles"]["stderr"]["valid"])
+        self.assertIn("probe-stdout\n", run.out)
+        self.assertIn("probe-stderr\n", run.err)
+
+    def test_exit_code_passes_through_whole(self):
+        for code in (0, 7, 256, 0xC0000005):
+            with self.subTest(code=hex(code)):
+                _, got, run = run_through(self.launcher, "launcher", env={"PROBE_EXIT": str(code)})
+                self.assertEqual(got, code, run.err)
+
+
+class LaunchFailureTest(WineTestCase):
+    def test_main_executable_that_is_not_a_program(self):
+        app = write_tree(self.tmp / "app", {"main.exe": "this is text, not a program\n"})
+        launcher = build_launcher(app, self.tmp / "launcher.exe",
+                                  "--unpack-spec", windows_path(self.tmp) + "\\cache")
+        run = run_wine(launcher)
+        self.assertEqual(run.returncode, 2)
+        self.assertEqual(run.out, "")
+        self.assertRegex(run.err, r"\AError, couldn't launch child \(\[Error 193\] [^\n]*\)\n\Z")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,84 @@
+"""Console control events reaching a real launcher under Wine, delivered by
+console_event.exe to the launcher and to its child, as a console would."""
+
+import re
+import shutil
+import unittest
+
+from harness import WIN_TOOLS, WineTestCase, build_launcher, run_wine, windows_path, write_tree
+
+PROBE = WIN_TOOLS / "probe.exe"
+DRIVER = WIN_TOOLS / "console_event.exe"
+
+
+class ConsoleEventTest(WineTestCase):
+    def pack(self, extra_files=None):
+        app = self.tmp / "app"
+        app.mkdir()
+        shutil.copy(PROBE, app / "probe.exe")
+        write_tree(app, extra_files or {})
+        self.cache = self.tmp / "cache"
+        return build_launcher(app, self.tmp / "launcher.exe", "--unpack-spec", windows_path(self.cache))
+
+    def deliver(self, launcher, wait_file, event, env):
+        """Runs the driver; returns its report as a dict of numbers."""
+        run = run_wine(DRIVER, windows_path(launcher), "launcher", windows_path(wait_file), str(event),
+                       env=env, timeout=300)
+        report = dict(re.findall(r"^(\w+)=(\d+)", run.out, re.M))
+        self.assertNotIn("ended-before-condition", run.out, run.err)
+        self.assertEqual(report.get("delivered"), "1", run.out + run.err)
+        return {key: int(value) for key, value in report.items()}, run
+
+    def test_child_that_ends_on_the_event_keeps_its_exit_code(self):
+        launcher = self.pack()
+        for event in (0, 1, 2):
+            with self.subTest(event=event):
+                ready = self.tmp / f"ready-{event}.json"
+                report, run = self.deliver(launcher, ready, event, {
+                    "PROBE_OUT": windows_path(ready),
+                    "PROBE_ON_EVENT": "exit:7",
+                    "PROBE_SLEEP_MS": "120000",
+                })
+                self.assertIn("child_pid", report, run.out)
+                self.assertEqual(report["child_exit"], 7)
+                self.assertEqual(report["launcher_exit"], 7)
+
+    def test_child_that_ignores_the_event_is_terminated(self):
+        launcher = self.pack()
+        for event in (0, 1, 2):
+            with self.subTest(event=event):
+                ready = self.tmp / f"ready-{event}.json"
+                mark = self.tmp / f"mark-{event}"
+                report, run = self.deliver(launcher, ready, event, {
+                    "PROBE_OUT": windows_path(ready),
+                    "PROBE_ON_EVENT": "ignore",
+                    "PROBE_EVENT_MARK": windows_path(mark),
+                    "PROBE_SLEEP_MS": "120000",
+                    "PROBE_EXIT": "77",
+                })
+                self.assertIn("child_pid", report, run.out)
+                # The child saw the event and went on; the launcher ended it
+                # with exit code 0 and ended with that code itself.
+                self.assertEqual(mark.read_text(), str(event))
+                self.assertEqual(report["child_exit"], 0)
+                self.assertEqual(report["launcher_exit"], 0)
+
+    def test_event_during_unpacking_touches_no_child(self):
+        # Entries after the main executable keep the launcher unpacking long
+        # after the first of them appears on disk.
+        big = bytes(96 * 1024 * 1024)
+        launcher = self.pack({f"data/{n}.bin": big for n in range(3)})
+        ready = self.tmp / "ready.json"
+        report, run = self.deliver(launcher, self.cache / "data" / "0.bin", 0, {
+            "PROBE_OUT": windows_path(ready),
+            "PROBE_SLEEP_MS": "120000",
+        })
+        self.assertNotIn("child_pid", report, run.out)
+        self.assertIn("child=none", run.out)
+        self.assertIn("launcher_exit", report)
+        self.assertFalse(ready.exists(), "the child was started")
+        self.assertFalse((self.cache / "data" / "2.bin").exists(), "the unpacking went on")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,100 @@
+/* Delivers a console control event the way the console would, to a launcher
+ * and to the child it has started, without needing a console: a remote
+ * thread at kernelbase's CtrlRoutine runs the process's registered handlers.
+ *   console_event.exe APPLICATION COMMAND_LINE WAIT_FILE EVENT
+ * Starts APPLICATION with COMMAND_LINE (as exit_code.exe does), waits until
+ * WAIT_FILE exists, looks for a child of the launcher, delivers EVENT to the
+ * launcher and then to that child, and waits for both to end. Prints, one per
+ * line: "launcher_pid=N", "child_pid=N" or "child=none", "delivered=1" (or
+ * "delivered=0 error=N"), "launcher_exit=N" and, with a child,
+ * "child_exit=N". All numbers decimal. */
+#include <windows.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+#include <stdio.h>
+#include <wchar.h>
+
+static HANDLE find_child(DWORD parent, DWORD *pid) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return NULL;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    HANDLE child = NULL;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !child; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ParentProcessID != parent || entry.th32ProcessID == parent) continue;
+        child = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_CREATE_THREAD |
+                                PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ,
+                            FALSE, entry.th32ProcessID);
+        *pid = entry.th32ProcessID;
+    }
+    CloseHandle(snapshot);
+    return child;
+}
+
+static BOOL deliver(HANDLE process, LPTHREAD_START_ROUTINE routine, DWORD event) {
+    HANDLE thread = CreateRemoteThread(process, NULL, 0, routine, (void *)(ULONG_PTR)event, 0, NULL);
+    if (!thread) return FALSE;
+    CloseHandle(thread);
+    return TRUE;
+}
+
+int wmain(void) {
+    int count = 0;
+    wchar_t **args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!args || count != 5) {
+        fprintf(stderr, "usage: console_event.exe APPLICATION COMMAND_LINE WAIT_FILE EVENT\n");
+        return 64;
+    }
+    LPTHREAD_START_ROUTINE routine =
+        (LPTHREAD_START_ROUTINE)GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CtrlRoutine");
+    if (!routine) {
+        fprintf(stderr, "no CtrlRoutine in kernelbase.dll\n");
+        return 65;
+    }
+    DWORD event = (DWORD)wcstoul(args[4], NULL, 0);
+
+    STARTUPINFOW startup = {0};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION launcher = {0};
+    const wchar_t *application = wcscmp(args[1], L"-") == 0 ? NULL : args[1];
+    if (!CreateProcessW(application, args[2], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &launcher)) {
+        printf("start-error=%lu\n", (unsigned long)GetLastError());
+        return 66;
+    }
+    CloseHandle(launcher.hThread);
+    printf("launcher_pid=%lu\n", (unsigned long)launcher.dwProcessId);
+
+    /* The condition comes from the test: a file the child or the unpacking
+     * writes. A launcher that ends first leaves nothing to deliver to. */
+    while (GetFileAttributesW(args[3]) == INVALID_FILE_ATTRIBUTES) {
+        if (WaitForSingleObject(launcher.hProcess, 5) == WAIT_OBJECT_0) {
+            printf("ended-before-condition\n");
+            break;
+        }
+    }
+
+    DWORD child_pid = 0;
+    HANDLE child = find_child(launcher.dwProcessId, &child_pid);
+    if (child)
+        printf("child_pid=%lu\n", (unsigned long)child_pid);
+    else
+        printf("child=none\n");
+
+    if (deliver(launcher.hProcess, routine, event))
+        printf("delivered=1\n");
+    else
+        printf("delivered=0 error=%lu\n", (unsigned long)GetLastError());
+    if (child) deliver(child, routine, event);
+    fflush(stdout);
+
+    DWORD code = 0;
+    WaitForSingleObject(launcher.hProcess, INFINITE);
+    GetExitCodeProcess(launcher.hProcess, &code);
+    printf("launcher_exit=%lu\n", (unsigned long)code);
+    if (child) {
+        WaitForSingleObject(child, INFINITE);
+        GetExitCodeProcess(child, &code);
+        printf("child_exit=%lu\n", (unsigned long)code);
+    }
+    return 0;
+}
