@@ -20,3 +20,11 @@ if(EXISTS "${CMAKE_SOURCE_DIR}/packer/CMakeLists.txt")
   add_subdirectory(packer)
 endif()
 include(cmake/tests.cmake)
+
+# The packer's data files (manifest, default icons), found beside the packer
+# at <packer dir>/../share/zembra/res.
+add_custom_target(stage_resources ALL
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different "${CMAKE_SOURCE_DIR}/res/launcher.manifest"
+    "${STAGE_DIR}/share/zembra/res/launcher.manifest"
+  COMMAND ${CMAKE_COMMAND} -E copy_directory "${CMAKE_SOURCE_DIR}/res/icons" "${STAGE_DIR}/share/zembra/res/icons"
+  COMMENT "Staging the launcher resources")

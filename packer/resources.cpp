@@ -1,18 +1,121 @@
 #include "resources.h"
 
-#include <cstdlib>
-#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
-// Placeholder until the image resources are built: an object without
-// resources, so launchers link and run.
-bool write_resource_object(const Identity&, const std::string& work_dir, const std::string& object_path,
-                           std::string* error) {
-    std::string script = work_dir + "/resources.rc";
-    std::ofstream(script) << "\n";
-    std::string command = "x86_64-w64-mingw32-windres -i '" + script + "' -o '" + object_path + "'";
-    if (std::system(command.c_str()) != 0) {
-        *error = "the resource compiler failed";
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "resource_coff.h"
+#include "resource_icons.h"
+#include "resource_script.h"
+
+namespace {
+
+const char resource_compiler[] = "x86_64-w64-mingw32-windres";
+const char script_file[] = "resource-script.rc";
+const char compiled_file[] = "resource-object.o";
+// Code page recorded in every resource entry of the image.
+const uint32_t resource_code_page = 1252;
+
+// The packer's data files lie beside it: <packer dir>/../share/zembra/res.
+std::string data_dir() {
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) return "share/zembra/res";
+    std::string path(self, static_cast<size_t>(length));
+    return path.substr(0, path.rfind('/')) + "/../share/zembra/res";
+}
+
+bool read_file(const std::string& path, std::string* bytes, std::string* error) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        *error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    bytes->clear();
+    char chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->append(chunk, got);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+        *error = "cannot read " + path;
         return false;
     }
     return true;
+}
+
+bool write_file(const std::string& path, const std::string& bytes, std::string* error) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        *error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (std::fclose(file) != 0 || !written) {
+        std::remove(path.c_str());
+        *error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+// Runs the resource compiler inside `dir`, so the script names its input
+// files plainly and no path ever passes through the preprocessor's shell.
+bool compile_script(const std::string& dir, std::string* error) {
+    const char* argv[] = {resource_compiler, "--codepage=1252", "--input-format=rc", "--output-format=coff",
+                          "--target=pe-x86-64", "-i", script_file, "-o", compiled_file, nullptr};
+    pid_t child = fork();
+    if (child < 0) {
+        *error = std::string("cannot start ") + resource_compiler + ": " + std::strerror(errno);
+        return false;
+    }
+    if (child == 0) {
+        if (chdir(dir.c_str()) == 0) execvp(argv[0], const_cast<char* const*>(argv));
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        *error = std::string(resource_compiler) + " failed" +
+                 (WIFEXITED(status) && WEXITSTATUS(status) == 127 ? " to start" : "");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool write_resource_object(const Identity& identity, const std::string& work_dir, const std::string& object_path,
+                           std::string* error) {
+    const std::string data = data_dir();
+    std::vector<IconImage> icons;
+    std::vector<std::string> icon_inputs = identity.icons;
+    if (icon_inputs.empty()) icon_inputs.push_back(data + "/icons");
+    if (!load_icons(icon_inputs, &icons, error)) return false;
+
+    std::string script, manifest;
+    if (!resource_script(identity, icons.size(), &script, error)) return false;
+    if (!read_file(data + "/launcher.manifest", &manifest, error)) return false;
+
+    const std::string dir = work_dir + "/";
+    if (!write_file(dir + manifest_file, manifest, error)) return false;
+    for (size_t i = 0; i < icons.size(); ++i)
+        if (!write_file(dir + icon_file(i + 1), icons[i].data, error)) return false;
+    if (!write_file(dir + icon_group_file, icon_group(icons), error)) return false;
+    if (!write_file(dir + script_file, script, error)) return false;
+    if (!compile_script(work_dir, error)) return false;
+
+    std::string object, reason;
+    if (!read_file(dir + compiled_file, &object, error)) return false;
+    if (!set_resource_code_page(&object, resource_code_page, &reason)) {
+        *error = std::string(resource_compiler) + " wrote an unexpected object: " + reason;
+        return false;
+    }
+    return write_file(object_path, object, error);
 }

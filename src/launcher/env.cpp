@@ -1,5 +1,6 @@
 #include "launcher/env.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cwchar>
 
@@ -26,9 +27,12 @@ void append_widened(char16_t* dest, const char* text, size_t capacity) {
         // exactly one unit is caught (only ASCII is ever passed).
         char one[2] = {*c, 0};
         wchar_t wide[2];
-        if (std::mbstowcs(wide, one, 2) != 1 || static_cast<uint32_t>(wide[0]) > 0xFFFF) fatal_stop();
+        if (std::mbstowcs(wide, one, 2) != 1) fatal_stop();
+        // wchar_t is 32 bits on POSIX: a unit must still fit UTF-16.
+        uint32_t unit = static_cast<uint32_t>(wide[0]);
+        if (unit > 0xFFFF) fatal_stop();
         if (used + 2 > capacity) fatal_stop();
-        dest[used++] = static_cast<char16_t>(wide[0]);
+        dest[used++] = static_cast<char16_t>(unit);
         dest[used] = 0;
     }
 }

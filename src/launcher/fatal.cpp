@@ -1,5 +1,6 @@
 #include "launcher/fatal.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,10 +15,20 @@ namespace {
 constexpr size_t system_text_capacity = 2048;
 constexpr size_t message_path_capacity = 3 * 4096 + 1;
 
+// Ends the way abort does, without the text some C runtimes write first (a
+// dialog, for a program without a console): SIGABRT with its default action
+// ends a POSIX process by that signal and a Windows one with status 3.
+[[noreturn]] void end_as_aborted() {
+    std::signal(SIGABRT, SIG_DFL);
+    std::raise(SIGABRT);
+    std::abort();   // only if the signal did not end the process
+}
+
 }  // namespace
 
 void fatal_with_code(const char* message, uint32_t code) {
     char text[system_text_capacity];
+    text[0] = 0;   // no text at all prints as an empty one
     os_error_text(code, text, sizeof text);
     size_t n = std::strlen(text);
     while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n')) text[--n] = 0;
@@ -37,7 +48,7 @@ void fatal_expand_spec(const char16_t* spec) {
     text_to_utf8(spec, text, sizeof text);
     std::fprintf(stderr, "Error, couldn't runtime expand spec '%s'.\n", text);
     std::fflush(stderr);
-    std::abort();
+    end_as_aborted();
 }
 
 void fatal_open_for_writing(const char16_t* path) {

@@ -85,6 +85,15 @@ FileHandle os_open_for_write(const char16_t* path);
 // the system reports.
 bool os_write_file(FileHandle file, const void* data, uint32_t size, uint32_t* written);
 
+// The error code reported for a write that the system calls a success but
+// that wrote fewer bytes than asked: ERROR_WRITE_FAULT on Windows (and in the
+// unit tests, which speak Windows), EIO on POSIX.
+#if defined(_WIN32) || defined(LAUNCHER_BACKSLASH_PATHS)
+inline constexpr uint32_t short_write_error = 29;
+#else
+inline constexpr uint32_t short_write_error = 5;
+#endif
+
 void os_close_file(FileHandle file);
 
 // A read-only view of a whole existing file, opened with full sharing.

@@ -1,0 +1,101 @@
+#include "cli.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "command_line.h"
+#include "identity_check.h"
+#include "link.h"
+#include "pack.h"
+#include "progress.h"
+#include "utf8.h"
+#include "work_dir.h"
+
+namespace {
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "packer: %s\n", message.c_str());
+    return 1;
+}
+
+// Problems found before any work starts, so a long pack is not wasted.
+bool check_link_inputs(const CommandLine& line, std::string* error) {
+    if (!check_identity(line.identity, error)) return false;
+    for (const std::string& icon : line.identity.icons) {
+        if (access(icon.c_str(), R_OK) != 0) {
+            *error = "--icon '" + printable(icon) + "': " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+PackSettings pack_settings(const CommandLine& line) {
+    PackSettings settings;
+    settings.compression = line.compression;
+    settings.snapshot.spill_dir = temp_root();
+    settings.show_progress = progress_wanted();
+    return settings;
+}
+
+int run_pack(const CommandLine& line) {
+    std::string error;
+    if (!pack_directory(line.input, line.main, pack_settings(line), line.output, &error)) return fail(error);
+    return 0;
+}
+
+int run_link(const CommandLine& line) {
+    std::string error;
+    if (!check_link_inputs(line, &error)) return fail(error);
+    struct stat info;
+    if (stat(line.input.c_str(), &info) != 0 || access(line.input.c_str(), R_OK) != 0) {
+        return fail("block '" + printable(line.input) + "': " + std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode)) return fail("block '" + printable(line.input) + "' is not a regular file");
+    OutputFile output;
+    if (!output.create(line.output, &error) ||
+        !link_launcher(windows_target(), line.input, line.identity, &output, &error) ||
+        !output.commit(0777, &error)) {
+        return fail(error);
+    }
+    return 0;
+}
+
+int run_build(const CommandLine& line) {
+    std::string error;
+    if (!check_link_inputs(line, &error)) return fail(error);
+    OutputFile output;
+    WorkDir work;
+    if (!output.create(line.output, &error) || !work.create(&error)) return fail(error);
+    PackSettings settings = pack_settings(line);
+    settings.snapshot.spill_dir = work.path();
+    std::string block = work.path() + "/attached.bin";
+    if (!pack_directory(line.input, line.main, settings, block, &error) ||
+        !link_launcher(windows_target(), block, line.identity, &output, &error) || !output.commit(0777, &error)) {
+        return fail(error);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int packer_main(int argc, const char* const* argv) {
+    CommandLine line;
+    std::string error;
+    if (argc < 2) {
+        std::fputs(usage_text(), stderr);
+        return 2;
+    }
+    if (!parse_command_line(argc, argv, &line, &error)) return fail(error);
+    if (line.command == "help") {
+        std::fputs(usage_text(), stdout);
+        return 0;
+    }
+    if (line.command == "pack") return run_pack(line);
+    if (line.command == "link") return run_link(line);
+    return run_build(line);
+}

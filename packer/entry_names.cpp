@@ -1,0 +1,67 @@
+#include "entry_names.h"
+
+#include <locale.h>
+#include <wctype.h>
+
+#include <cstring>
+
+#include "utf8.h"
+
+namespace {
+
+std::string ascii_upper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+// CON, NUL, COM1, ... name devices in every directory, with any extension.
+bool is_device_name(const std::string& component) {
+    std::string stem = ascii_upper(component.substr(0, component.find('.')));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : devices) {
+        if (stem == device) return true;
+    }
+    return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
+locale_t utf8_locale() {
+    static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    return locale;
+}
+
+}  // namespace
+
+std::string component_problem(const std::string& component) {
+    if (!is_valid_utf8(component)) return "is not valid UTF-8";
+    for (unsigned char c : component) {
+        if (c < 0x20 || std::strchr("<>:\"\\|?*", c) != nullptr) {
+            return "holds a character Windows does not allow in file names";
+        }
+    }
+    char last = component.back();
+    if (last == '.' || last == ' ') return "ends in a dot or a space, which Windows drops";
+    if (is_device_name(component)) return "is a device name on Windows";
+    return "";
+}
+
+std::u16string case_key(const std::string& component) {
+    // Windows folds case unit by unit over UTF-16 with a table of simple
+    // upper-case mappings; towupper in a UTF-8 locale is the same mapping.
+    std::u16string key;
+    utf8_to_utf16(component, &key);
+    locale_t locale = utf8_locale();
+    for (char16_t& unit : key) {
+        if (unit >= 0xD800 && unit <= 0xDFFF) continue;
+        if (locale != nullptr) {
+            wint_t upper = towupper_l(unit, locale);
+            if (upper <= 0xFFFF) unit = static_cast<char16_t>(upper);
+        } else if (unit >= u'a' && unit <= u'z') {
+            unit = static_cast<char16_t>(unit - u'a' + u'A');
+        }
+    }
+    return key;
+}

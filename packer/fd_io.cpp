@@ -1,0 +1,34 @@
+#include "fd_io.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+ssize_t read_fully(int fd, void* buffer, size_t count) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t got = read(fd, bytes + done, count - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+bool write_fully(int fd, const void* buffer, size_t count) {
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    while (count > 0) {
+        ssize_t put = write(fd, bytes, count);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return false;
+        if (put == 0) {
+            errno = EIO;
+            return false;
+        }
+        bytes += put;
+        count -= static_cast<size_t>(put);
+    }
+    return true;
+}

@@ -1,0 +1,13 @@
+// Whole reads and writes on file descriptors, retrying short transfers.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+// Reads up to `count` bytes; returns the number read (less than `count` only
+// at end of file) or -1 with errno set.
+ssize_t read_fully(int fd, void* buffer, size_t count);
+
+// Writes all `count` bytes; false with errno set on failure.
+bool write_fully(int fd, const void* buffer, size_t count);

@@ -1,0 +1,19 @@
+// Checks the identity before anything is built, so that a launcher never
+// carries a value it cannot use.
+#pragma once
+
+#include <string>
+
+#include "identity.h"
+
+// True when every field is usable; otherwise false with a one-line reason
+// naming the option in `error`.
+bool check_identity(const Identity& identity, std::string* error);
+
+// "1.0.20": three dot-separated numbers, each 0..65535.
+bool is_valid_version(const std::string& version);
+
+// A path template the launcher can expand: every "{...}" names one of the
+// placeholders the launcher knows (any ASCII case), braces are balanced and
+// do not nest. False with the reason in `error`.
+bool check_unpack_spec(const std::string& spec, std::string* error);

@@ -1,0 +1,49 @@
+#include "pack.h"
+
+#include <cstdio>
+
+#include "entry_stream.h"
+#include "output_file.h"
+#include "progress.h"
+#include "utf8.h"
+
+bool write_block(const InputTree& tree, const PackSettings& settings, int fd, std::string* error) {
+    uint64_t total = 0;
+    for (const InputFile& file : tree.files) total += file.size;
+    Progress progress(settings.show_progress, total);
+
+    BlockWriter writer;
+    if (!writer.begin(fd, settings.compression, error)) return false;
+    FileSnapshot snapshot;
+    for (const InputFile& file : tree.files) {
+        std::string shown = "'" + printable(file.relative) + "'";
+        if (!take_snapshot(file.path, shown, file.size, settings.snapshot, &snapshot, error)) return false;
+        // The header is written from the snapshot, whose bytes are the ones
+        // compressed below: size and checksum always describe the data.
+        std::vector<unsigned char> header = entry_header(file.entry_name, snapshot.size, stored_checksum(snapshot.crc));
+        if (!writer.write(header.data(), header.size(), error)) return false;
+        bool ok = replay_snapshot(
+            snapshot,
+            [&](const unsigned char* data, size_t size) {
+                if (!writer.write(data, size, error)) return false;
+                progress.advance(size);
+                return true;
+            },
+            error);
+        if (!ok) return false;
+    }
+    std::vector<unsigned char> end = end_marker();
+    if (!writer.write(end.data(), end.size(), error) || !writer.finish(error)) return false;
+    progress.finish();
+    return true;
+}
+
+bool pack_directory(const std::string& input_dir, const std::string& main_relative, const PackSettings& settings,
+                    const std::string& output_path, std::string* error) {
+    InputTree tree;
+    if (!collect_input(input_dir, main_relative, &tree, error)) return false;
+    for (const std::string& warning : tree.warnings) std::fprintf(stderr, "packer: warning: %s\n", warning.c_str());
+    OutputFile output;
+    return output.create(output_path, error) && write_block(tree, settings, output.fd(), error) &&
+           output.commit(0666, error);
+}

@@ -1,0 +1,22 @@
+// Packing: a directory becomes an attached data block.
+#pragma once
+
+#include <string>
+
+#include "block_writer.h"
+#include "file_snapshot.h"
+#include "input_tree.h"
+
+struct PackSettings {
+    CompressionSettings compression;
+    SnapshotSettings snapshot;
+    bool show_progress = false;
+};
+
+// Writes the block for the collected files to `fd`, reading each file once.
+bool write_block(const InputTree& tree, const PackSettings& settings, int fd, std::string* error);
+
+// Collects `input_dir` (warnings go to standard error), then writes the
+// block to `output_path`, which appears only when the block is complete.
+bool pack_directory(const std::string& input_dir, const std::string& main_relative, const PackSettings& settings,
+                    const std::string& output_path, std::string* error);

@@ -1,0 +1,247 @@
+#include "resource_icons.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+uint16_t get16(const std::string& b, size_t at) {
+    return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
+}
+
+uint32_t get32(const std::string& b, size_t at) {
+    return static_cast<uint32_t>(get16(b, at)) | static_cast<uint32_t>(get16(b, at + 2)) << 16;
+}
+
+void put16(std::string* b, uint16_t v) {
+    b->push_back(static_cast<char>(v & 0xFF));
+    b->push_back(static_cast<char>(v >> 8));
+}
+
+void put32(std::string* b, uint32_t v) {
+    put16(b, static_cast<uint16_t>(v & 0xFFFF));
+    put16(b, static_cast<uint16_t>(v >> 16));
+}
+
+std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+
+bool ends_with_nocase(const std::string& text, const char* suffix) {
+    size_t n = std::strlen(suffix);
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        char c = text[text.size() - n + i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != suffix[i]) return false;
+    }
+    return true;
+}
+
+bool read_file(const std::string& path, std::string* bytes, std::string* error) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        *error = "cannot read icon " + quoted(path) + ": " + std::strerror(errno);
+        return false;
+    }
+    bytes->clear();
+    char chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->append(chunk, got);
+    bool failed = std::ferror(file) != 0;
+    int saved = errno;
+    std::fclose(file);
+    if (failed) {
+        *error = "cannot read icon " + quoted(path) + ": " + std::strerror(saved);
+        return false;
+    }
+    return true;
+}
+
+bool looks_like_ico(const std::string& path, const std::string& bytes) {
+    return ends_with_nocase(path, ".ico") || (bytes.size() >= 4 && get32(bytes, 0) == 0x00010000);
+}
+
+// The .png files of a directory, by name, so the choice among pictures of
+// one size does not depend on the order the file system lists them in.
+bool list_pngs(const std::string& dir, std::vector<std::string>* paths, std::string* error) {
+    DIR* handle = opendir(dir.c_str());
+    if (!handle) {
+        *error = "cannot read icon directory " + quoted(dir) + ": " + std::strerror(errno);
+        return false;
+    }
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(handle)) {
+        std::string name = entry->d_name;
+        if (ends_with_nocase(name, ".png")) names.push_back(name);
+    }
+    closedir(handle);
+    std::sort(names.begin(), names.end());
+    if (names.empty()) {
+        *error = "no PNG files in icon directory " + quoted(dir);
+        return false;
+    }
+    for (const std::string& name : names) paths->push_back(dir + "/" + name);
+    return true;
+}
+
+bool read_picture(const std::string& path, const std::string& bytes, std::vector<IconPicture>* pictures,
+                  std::string* error) {
+    if (!is_png(bytes)) {
+        *error = "icon " + quoted(path) + " is not a PNG or ICO file";
+        return false;
+    }
+    IconPicture picture;
+    std::string reason;
+    if (!decode_png(bytes, &picture.image, &reason)) {
+        *error = "icon " + quoted(path) + " is not a usable PNG file: " + reason;
+        return false;
+    }
+    if (picture.image.width != picture.image.height) {
+        *error = "icon " + quoted(path) + " is not square (" + std::to_string(picture.image.width) + "x" +
+                 std::to_string(picture.image.height) + ")";
+        return false;
+    }
+    picture.file = bytes;
+    pictures->push_back(std::move(picture));
+    return true;
+}
+
+}  // namespace
+
+bool parse_ico(const std::string& bytes, std::vector<IconImage>* icons, std::string* reason) {
+    if (bytes.size() < 6 || get16(bytes, 0) != 0 || get16(bytes, 2) != 1) {
+        *reason = "no icon file header";
+        return false;
+    }
+    const size_t count = get16(bytes, 4);
+    const size_t directory_end = 6 + 16 * count;
+    if (count == 0) {
+        *reason = "it holds no image";
+        return false;
+    }
+    if (directory_end > bytes.size()) {
+        *reason = "its directory is cut short";
+        return false;
+    }
+    std::vector<IconImage> found;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t at = 6 + 16 * i;
+        IconImage icon;
+        icon.width = static_cast<uint8_t>(bytes[at]);
+        icon.height = static_cast<uint8_t>(bytes[at + 1]);
+        icon.colors = static_cast<uint8_t>(bytes[at + 2]);
+        icon.reserved = static_cast<uint8_t>(bytes[at + 3]);
+        icon.planes = get16(bytes, at + 4);
+        icon.bit_count = get16(bytes, at + 6);
+        const size_t size = get32(bytes, at + 8), offset = get32(bytes, at + 12);
+        if (size == 0 || offset < directory_end || offset > bytes.size() || size > bytes.size() - offset) {
+            *reason = "image " + std::to_string(i + 1) + " lies outside the file";
+            return false;
+        }
+        icon.data = bytes.substr(offset, size);
+        // An icon image is a PNG file or a DIB starting with a bitmap info header.
+        const bool dib = size >= 40 && (get32(icon.data, 0) == 40 || get32(icon.data, 0) == 108 ||
+                                         get32(icon.data, 0) == 124);
+        if (!is_png(icon.data) && !dib) {
+            *reason = "image " + std::to_string(i + 1) + " is neither a PNG nor a bitmap";
+            return false;
+        }
+        found.push_back(std::move(icon));
+    }
+    *icons = std::move(found);
+    return true;
+}
+
+bool fit_pictures(const std::vector<IconPicture>& pictures, std::vector<IconImage>* icons, std::string* error) {
+    if (pictures.empty()) {
+        *error = "no icon images";
+        return false;
+    }
+    std::vector<IconImage> fitted;
+    for (int size : icon_sizes) {
+        const IconPicture* exact = nullptr;
+        const IconPicture* larger = nullptr;
+        const IconPicture* largest = nullptr;
+        for (const IconPicture& p : pictures) {
+            const int side = p.image.width;
+            if (side == size && !exact) exact = &p;
+            if (side > size && (!larger || side < larger->image.width)) larger = &p;
+            if (!largest || side > largest->image.width) largest = &p;
+        }
+        IconImage icon;
+        icon.width = icon.height = static_cast<uint8_t>(size == 256 ? 0 : size);
+        icon.bit_count = 32;
+        std::string reason;
+        if (exact && is_rgba8_png(exact->file)) {
+            icon.data = exact->file;
+        } else {
+            const IconPicture* source = exact ? exact : larger ? larger : largest;
+            const RgbaImage image = exact ? exact->image : scale_square(source->image, size);
+            if (!encode_png(image, &icon.data, &reason)) {
+                *error = "cannot write a " + std::to_string(size) + " pixel icon: " + reason;
+                return false;
+            }
+        }
+        fitted.push_back(std::move(icon));
+    }
+    *icons = std::move(fitted);
+    return true;
+}
+
+bool load_icons(const std::vector<std::string>& inputs, std::vector<IconImage>* icons, std::string* error) {
+    std::vector<IconPicture> pictures;
+    for (const std::string& input : inputs) {
+        struct stat info;
+        if (stat(input.c_str(), &info) != 0) {
+            *error = "cannot read icon " + quoted(input) + ": " + std::strerror(errno);
+            return false;
+        }
+        std::vector<std::string> files;
+        if (S_ISDIR(info.st_mode)) {
+            if (!list_pngs(input, &files, error)) return false;
+        } else {
+            files.push_back(input);
+        }
+        for (const std::string& path : files) {
+            std::string bytes;
+            if (!read_file(path, &bytes, error)) return false;
+            if (!is_png(bytes) && looks_like_ico(path, bytes)) {
+                if (inputs.size() != 1 || files.size() != 1) {
+                    *error = "icon " + quoted(path) + ": an .ico file must be the only icon input";
+                    return false;
+                }
+                std::string reason;
+                if (!parse_ico(bytes, icons, &reason)) {
+                    *error = "icon " + quoted(path) + " is not a valid ICO file: " + reason;
+                    return false;
+                }
+                return true;
+            }
+            if (!read_picture(path, bytes, &pictures, error)) return false;
+        }
+    }
+    return fit_pictures(pictures, icons, error);
+}
+
+std::string icon_group(const std::vector<IconImage>& icons) {
+    std::string group;
+    put16(&group, 0);   // reserved
+    put16(&group, 1);   // type: icon
+    put16(&group, static_cast<uint16_t>(icons.size()));
+    for (size_t i = 0; i < icons.size(); ++i) {
+        const IconImage& icon = icons[i];
+        group.push_back(static_cast<char>(icon.width));
+        group.push_back(static_cast<char>(icon.height));
+        group.push_back(static_cast<char>(icon.colors));
+        group.push_back(static_cast<char>(icon.reserved));
+        put16(&group, icon.planes);
+        put16(&group, icon.bit_count);
+        put32(&group, static_cast<uint32_t>(icon.data.size()));
+        put16(&group, static_cast<uint16_t>(i + 1));
+    }
+    return group;
+}

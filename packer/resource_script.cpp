@@ -1,0 +1,150 @@
+#include "resource_script.h"
+
+#include <cstdio>
+
+namespace {
+
+// Strict UTF-8 to UTF-16: no overlong forms, no surrogates, nothing past U+10FFFF.
+bool to_utf16(const std::string& text, std::u16string* out) {
+    out->clear();
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        size_t length;
+        char32_t code, minimum;
+        if (lead < 0x80) {
+            length = 1, code = lead, minimum = 0;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2, code = lead & 0x1F, minimum = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, code = lead & 0x0F, minimum = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, code = lead & 0x07, minimum = 0x10000;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length) return false;
+        for (size_t k = 1; k < length; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = code << 6 | (next & 0x3F);
+        }
+        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        if (code >= 0x10000) {
+            out->push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+            out->push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else {
+            out->push_back(static_cast<char16_t>(code));
+        }
+        i += length;
+    }
+    return true;
+}
+
+// The version block records its own length and every part's in 16 bits; a
+// longer block would be written with wrapped lengths, and unreadable. Five
+// values of this many units stay well inside 64 KiB.
+const size_t max_value_units = 4096;
+
+bool string_value(const char* key, const char* option, const std::string& value, std::string* script,
+                  std::string* error) {
+    std::string literal;
+    if (!wide_literal(value, &literal, error)) {
+        *error = std::string(option) + ": " + *error;
+        return false;
+    }
+    std::u16string units;
+    to_utf16(value, &units);
+    if (units.size() > max_value_units) {
+        *error = std::string(option) + " is longer than " + std::to_string(max_value_units) +
+                 " UTF-16 units, more than the version block holds";
+        return false;
+    }
+    *script += "      VALUE \"" + std::string(key) + "\", " + literal + "\n";
+    return true;
+}
+
+}  // namespace
+
+bool parse_version(const std::string& version, unsigned parts[3], std::string* error) {
+    size_t at = 0;
+    for (int part = 0; part < 3; ++part) {
+        size_t digits = 0;
+        unsigned long value = 0;
+        while (at < version.size() && version[at] >= '0' && version[at] <= '9' && digits < 6) {
+            value = value * 10 + static_cast<unsigned long>(version[at] - '0');
+            ++at, ++digits;
+        }
+        const bool separator_ok = part == 2 ? at == version.size() : at < version.size() && version[at] == '.';
+        if (digits == 0 || digits > 5 || value > 65535 || !separator_ok) {
+            *error = "version \"" + version + "\" is not three numbers from 0 to 65535, such as 1.0.20";
+            return false;
+        }
+        parts[part] = static_cast<unsigned>(value);
+        ++at;
+    }
+    return true;
+}
+
+bool wide_literal(const std::string& text, std::string* literal, std::string* error) {
+    std::u16string units;
+    if (!to_utf16(text, &units)) {
+        *error = "not valid UTF-8";
+        return false;
+    }
+    *literal = "L\"";
+    for (char16_t unit : units) {
+        const bool plain = (unit >= 'a' && unit <= 'z') || (unit >= 'A' && unit <= 'Z') ||
+                           (unit >= '0' && unit <= '9') || unit == ' ' || unit == '.' || unit == '-' || unit == '_';
+        if (plain) {
+            literal->push_back(static_cast<char>(unit));
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%04x", static_cast<unsigned>(unit));
+            *literal += escape;
+        }
+    }
+    *literal += "\"";
+    return true;
+}
+
+std::string icon_file(size_t number) { return "resource-icon-" + std::to_string(number) + ".png"; }
+
+bool resource_script(const Identity& identity, size_t icon_count, std::string* script, std::string* error) {
+    unsigned v[3];
+    if (!parse_version(identity.version, v, error)) return false;
+    // The version block has four parts; the launcher's version has three.
+    const std::string numbers = std::to_string(v[0]) + "," + std::to_string(v[1]) + "," + std::to_string(v[2]) + ",0";
+    const std::string dotted = identity.version + ".0";
+
+    std::string& s = *script;
+    s = "LANGUAGE 0, 0\n\n";
+    s += "1 24 \"" + std::string(manifest_file) + "\"\n\n";
+    // Icons go in as raw resources: compiled from an .ico file, the group
+    // would get 1 plane where the launcher lists 0.
+    for (size_t i = 1; i <= icon_count; ++i) s += std::to_string(i) + " 3 \"" + icon_file(i) + "\"\n";
+    s += "1 14 \"" + std::string(icon_group_file) + "\"\n\n";
+
+    s += "1 VERSIONINFO\n";
+    s += "FILEVERSION " + numbers + "\n";
+    s += "PRODUCTVERSION " + numbers + "\n";
+    s += "FILEFLAGSMASK 0x3F\nFILEFLAGS 0x0\nFILEOS 0x4\nFILETYPE 0x1\nFILESUBTYPE 0x0\n";
+    s += "BEGIN\n  BLOCK \"StringFileInfo\"\n  BEGIN\n    BLOCK \"000004b0\"\n    BEGIN\n";
+    const struct {
+        const char* key;
+        const char* option;
+        const std::string& value;
+    } values[] = {
+        {"CompanyName", "--company", identity.company},
+        {"ProductName", "--product", identity.product},
+        {"FileDescription", "--description", identity.description},
+        {"ProductVersion", "--version", dotted},
+        {"FileVersion", "--version", dotted},
+        {"OriginalFilename", "--original-filename", identity.original_filename},
+        {"InternalName", "--internal-name", identity.internal_name},
+    };
+    for (const auto& value : values)
+        if (!string_value(value.key, value.option, value.value, script, error)) return false;
+    s += "    END\n  END\n  BLOCK \"VarFileInfo\"\n  BEGIN\n    VALUE \"Translation\", 0x0000, 0x04B0\n  END\nEND\n";
+    return true;
+}

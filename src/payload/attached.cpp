@@ -1,0 +1,87 @@
+#include "payload/attached.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "launcher/fatal.h"
+
+const unsigned char* attached_cursor = nullptr;
+uint64_t attached_remaining = 0;
+ZSTD_inBuffer decode_input = {nullptr, 0, 0};
+ZSTD_outBuffer decode_window = {nullptr, 0, 0};
+bool window_filled = false;
+ZSTD_DCtx* decode_context = nullptr;
+
+namespace {
+
+constexpr unsigned char attached_magic[3] = {'Q', 'V', 'R'};
+
+// Decodes the next window's worth of the entry stream. Between calls the
+// window descriptor's size is the count of bytes decoded and its position the
+// reader's cursor within them.
+void refill_window() {
+    // With the input used up, only a call that filled the window can have
+    // left output inside the decompressor: anything else means the entry
+    // stream ended early.
+    if (decode_input.pos >= decode_input.size && !window_filled) fatal_message(msg_decode);
+
+    size_t consumed_before = decode_input.pos;
+    decode_window.pos = 0;
+    decode_window.size = decode_window_size;
+    size_t result = ZSTD_decompressStream(decode_context, &decode_window, &decode_input);
+    if (ZSTD_isError(result)) fatal_message(msg_decode);
+    window_filled = decode_window.pos == decode_window_size;
+    decode_window.size = decode_window.pos;
+    decode_window.pos = 0;
+
+    // A call that neither consumed input nor produced output would be made
+    // again with the same arguments forever.
+    if (decode_window.size == 0 && decode_input.pos == consumed_before) fatal_message(msg_decode);
+}
+
+}  // namespace
+
+void open_attached() {
+    // Compared byte by byte against what the block holds, so a block shorter
+    // than the magic is a mismatch and is never read past its end.
+    for (size_t i = 0; i < sizeof attached_magic; ++i) {
+        if (i >= attached_remaining || attached_cursor[i] != attached_magic[i]) fatal_message(msg_no_header);
+    }
+    attached_cursor += sizeof attached_magic;
+    attached_remaining -= sizeof attached_magic;
+
+    void* window = std::malloc(decode_window_size);
+    if (window == nullptr) fatal_message(msg_no_memory);
+    decode_window = {window, 0, 0};
+    window_filled = false;
+
+    decode_context = ZSTD_createDCtx();
+    if (decode_context == nullptr) fatal_message(msg_no_memory);
+
+    // The block lies in the image: the decompressor reads it in place.
+    decode_input = {attached_cursor, static_cast<size_t>(attached_remaining), 0};
+}
+
+void read_attached(void* buffer, uint64_t n) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (n > 0) {
+        size_t available = decode_window.size - decode_window.pos;
+        if (available == 0) {
+            refill_window();
+            continue;
+        }
+        size_t take = n < available ? static_cast<size_t>(n) : available;
+        std::memcpy(out, static_cast<const unsigned char*>(decode_window.dst) + decode_window.pos, take);
+        out += take;
+        decode_window.pos += take;
+        n -= take;
+    }
+}
+
+void close_attached() {
+    ZSTD_freeDCtx(decode_context);
+    decode_context = nullptr;
+    std::free(decode_window.dst);
+    decode_window = {nullptr, 0, 0};
+    window_filled = false;
+}

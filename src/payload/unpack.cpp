@@ -1,0 +1,95 @@
+#include "payload/unpack.h"
+
+#include "launcher/fatal.h"
+#include "launcher/state.h"
+#include "launcher/text.h"
+#include "payload/attached.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Integers in the entry stream are little-endian whatever the host is.
+uint64_t read_u64() {
+    unsigned char bytes[8];
+    read_attached(bytes, sizeof bytes);
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+uint32_t read_u32() {
+    unsigned char bytes[4];
+    read_attached(bytes, sizeof bytes);
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// Reads one name, unit by unit, into entry_name; false at the end marker.
+// A name that would not leave room for its terminator is damaged data: it
+// must not run past the buffer.
+bool read_entry_name() {
+    for (size_t i = 0;; ++i) {
+        unsigned char bytes[2];
+        read_attached(bytes, sizeof bytes);
+        char16_t unit = static_cast<char16_t>(bytes[0] | bytes[1] << 8);
+        if (i == entry_name_capacity - 1 && unit != 0) fatal_message(msg_decode);
+        entry_name[i] = unit;
+        if (unit == 0) return i > 0;
+    }
+}
+
+// entry_path = target_dir, one separator, the name with its backslashes
+// turned into the system's separator.
+void build_entry_path() {
+    size_t dir_length = text_length(target_dir);
+    size_t name_length = text_length(entry_name);
+    if (dir_length + 1 + name_length + 1 > path_capacity) fatal_stop();
+    char16_t* out = entry_path;
+    for (size_t i = 0; i < dir_length; ++i) *out++ = target_dir[i];
+    *out++ = path_separator;
+    for (size_t i = 0; i < name_length; ++i) *out++ = entry_name[i] == u'\\' ? path_separator : entry_name[i];
+    *out = 0;
+}
+
+// A stored 0 would equal the checksum of a missing file, so it never counts
+// as a match: the entry is written rather than silently left out.
+bool already_on_disk(uint32_t stored) { return stored != 0 && existing_file_checksum(entry_path) == stored; }
+
+FileHandle open_entry_file() {
+    make_parent_dirs(entry_path);
+    FileHandle file = os_open_for_write(entry_path);
+    if (file == nullptr) fatal_open_for_writing(entry_path);
+    return file;
+}
+
+// Moves `size` bytes of entry data through write_chunk into `file`, or just
+// past them when the entry is skipped (file is null): the stream has no other
+// way past an entry.
+void copy_entry_data(uint64_t size, FileHandle file) {
+    while (size > 0) {
+        uint32_t piece = size < write_chunk_size ? static_cast<uint32_t>(size) : static_cast<uint32_t>(write_chunk_size);
+        read_attached(write_chunk, piece);
+        if (file != nullptr) {
+            uint32_t written = 0;
+            if (!os_write_file(file, write_chunk, piece, &written)) fatal_exit_with_code(msg_unpack, os_last_error());
+            // A short count without an error would leave a truncated file
+            // behind a successful start.
+            if (written != piece) fatal_exit_with_code(msg_unpack, short_write_error);
+        }
+        size -= piece;
+    }
+}
+
+}  // namespace
+
+void unpack_entries() {
+    while (read_entry_name()) {
+        build_entry_path();
+        if (main_exe_path[0] == 0) text_copy(main_exe_path, entry_path, path_capacity);
+        uint64_t size = read_u64();
+        uint32_t stored = read_u32();
+        FileHandle file = already_on_disk(stored) ? nullptr : open_entry_file();
+        copy_entry_data(size, file);
+        if (file != nullptr) os_close_file(file);
+    }
+}
