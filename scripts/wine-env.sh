@@ -11,6 +11,8 @@ wine_start() {
   fi
   export WINEPREFIX
   "$WINE" wineboot -i >/dev/null 2>&1 || true
+  # wineboot leaves a short-lived server behind; replace it by a persistent one
+  "$WINESERVER" -k 2>/dev/null || true
   "$WINESERVER" -p
 }
 

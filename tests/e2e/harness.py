@@ -26,6 +26,8 @@ def _ensure_prefix():
     os.environ["WINEPREFIX"] = prefix
     os.environ["WINEDEBUG"] = "-all"
     subprocess.run([WINE, "wineboot", "-i"], capture_output=True, timeout=300)
+    # wineboot leaves a short-lived server behind; replace it by a persistent one
+    subprocess.run([WINESERVER, "-k"], capture_output=True)
     subprocess.run([WINESERVER, "-p"], check=True)
 
     def cleanup():

@@ -1,5 +1,7 @@
 #include "fake_os.h"
 
+#include "payload/attached.h"
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -173,6 +175,12 @@ void os_close_file(FileHandle file) {
 }
 
 bool os_map_file(const char16_t* path, FileView* view) {
+    auto memory = state.memory_files.find(path);
+    if (memory != state.memory_files.end() && memory->second.size > 0) {
+        *view = FileView{memory->second.data, memory->second.size, nullptr, nullptr};
+        ++state.open_views;
+        return true;
+    }
     auto it = state.files.find(path);
     if (it == state.files.end() || it->second.empty() || state.unreadable.count(path)) return false;
     view->data = reinterpret_cast<const unsigned char*>(it->second.data());
@@ -209,6 +217,8 @@ ChildHandle os_start_child(const char16_t* application, char16_t* command_line, 
         return nullptr;
     }
     FakeChild child;
+    child.env = state.env;
+    child.decoder_released = decode_context == nullptr;
     child.application = application;
     child.command_line = command_line;
     for (int i = 0; i < arg_count; ++i) child.args.emplace_back(args[i]);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -14,6 +15,8 @@
 #include "platform/platform.h"
 
 struct FakeChild {
+    std::map<std::u16string, std::u16string> env;   // the environment it started with
+    bool decoder_released = false;                   // no decode context existed at its start
     std::u16string application;
     std::u16string command_line;
     std::vector<std::u16string> args;
@@ -56,6 +59,13 @@ struct FakeOs {
     std::set<std::u16string> create_dir_fails;    // paths whose creation fails (error 5)
     std::set<std::u16string> open_fails;          // paths whose open for writing fails (error 5)
     std::set<std::u16string> unreadable;          // paths that cannot be mapped
+    // Existing files whose bytes lie in memory the test owns (too large for
+    // `files`); they can be mapped, not written.
+    struct MemoryFile {
+        const unsigned char* data;
+        uint64_t size;
+    };
+    std::map<std::u16string, MemoryFile> memory_files;
     int fail_write_at = -1;        // the n-th write (0-based) fails with write_error
     int short_write_at = -1;       // the n-th write reports one byte fewer, without failing
     uint32_t write_error = 112;    // ERROR_DISK_FULL
@@ -66,6 +76,7 @@ struct FakeOs {
     int open_views = 0;
     uint32_t last_error = 0;
     std::map<uint32_t, std::string> error_texts{{5, "Access is denied.\r\n"},
+                                                {29, "The system cannot write to the specified device.\r\n"},
                                                 {112, "There is not enough space on the disk.\r\n"}};
 
     // the child
