@@ -9,6 +9,7 @@
 
 #include "command_line.h"
 #include "identity_check.h"
+#include "interrupt_cleanup.h"
 #include "link.h"
 #include "pack.h"
 #include "progress.h"
@@ -67,15 +68,18 @@ int run_link(const CommandLine& line) {
 
 int run_build(const CommandLine& line) {
     std::string error;
-    if (!check_link_inputs(line, &error)) return fail(error);
-    OutputFile output;
+    if (!check_link_inputs(line, &error) || !output_can_be_written(line.output, &error)) return fail(error);
     WorkDir work;
-    if (!output.create(line.output, &error) || !work.create(&error)) return fail(error);
+    if (!work.create(&error)) return fail(error);
     PackSettings settings = pack_settings(line);
     settings.snapshot.spill_dir = work.path();
     std::string block = work.path() + "/attached.bin";
-    if (!pack_directory(line.input, line.main, settings, block, &error) ||
-        !link_launcher(windows_target(), block, line.identity, &output, &error) || !output.commit(0777, &error)) {
+    if (!pack_directory(line.input, line.main, settings, block, &error)) return fail(error);
+    // Created only now, so that an output inside the input directory is
+    // never packed half-written.
+    OutputFile output;
+    if (!output.create(line.output, &error) || !link_launcher(windows_target(), block, line.identity, &output, &error) ||
+        !output.commit(0777, &error)) {
         return fail(error);
     }
     return 0;
@@ -84,6 +88,7 @@ int run_build(const CommandLine& line) {
 }  // namespace
 
 int packer_main(int argc, const char* const* argv) {
+    install_interrupt_cleanup();
     CommandLine line;
     std::string error;
     if (argc < 2) {

@@ -14,6 +14,9 @@ wine_start() {
   # wineboot leaves a short-lived server behind; replace it by a persistent one
   "$WINESERVER" -k 2>/dev/null || true
   "$WINESERVER" -p
+  # Start Wine's background services now, with no pipes attached: started by
+  # the first test program, they would inherit its output pipes and hold them.
+  "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 wine_stop() {

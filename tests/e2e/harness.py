@@ -29,6 +29,11 @@ def _ensure_prefix():
     # wineboot leaves a short-lived server behind; replace it by a persistent one
     subprocess.run([WINESERVER, "-k"], capture_output=True)
     subprocess.run([WINESERVER, "-p"], check=True)
+    # The first program in the prefix starts Wine's background services,
+    # which inherit its standard handles and outlive it: start them here with
+    # no pipes attached, or the first test's output pipes never close.
+    subprocess.run([WINE, "cmd", "/c", "exit"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300)
 
     def cleanup():
         subprocess.run([WINESERVER, "-k"], capture_output=True)

@@ -2,11 +2,14 @@
 bad input refused without output, progress only on a terminal, and
 launchers linked around a block that Wine starts."""
 
+import base64
 import os
 import pty
 import random
 import re
+import signal
 import subprocess
+import time
 import unittest
 import zlib
 from pathlib import Path
@@ -144,6 +147,27 @@ class PackTest(WineTestCase):
         self.assertEqual((self.tmp / "tty.bin").read_bytes(), (self.tmp / "piped.bin").read_bytes())
 
 
+class InterruptTest(WineTestCase):
+    def test_interrupted_packer_leaves_no_output_and_no_scratch(self):
+        write_tree(self.tmp / "in", {"app.exe": base64.b64encode(os.urandom(30 << 20))})
+        out, scratch = self.tmp / "out", self.tmp / "scratch"
+        out.mkdir()
+        scratch.mkdir()
+        env = dict(os.environ, TMPDIR=str(scratch))
+        for command, signal_number, watched in [("pack", signal.SIGINT, out), ("build", signal.SIGTERM, scratch)]:
+            with self.subTest(command):
+                process = subprocess.Popen([str(PACKER), command, str(self.tmp / "in"), "-o", str(out / "result")],
+                                           env=env, stderr=subprocess.DEVNULL)
+                # Interrupt once the packer has started writing: its temporary
+                # output (pack) or scratch directory (build) exists.
+                while not any(watched.iterdir()) and process.poll() is None:
+                    time.sleep(0.01)
+                process.send_signal(signal_number)
+                self.assertEqual(process.wait(), -signal_number)
+                self.assertEqual(list(out.iterdir()), [])
+                self.assertEqual(list(scratch.iterdir()), [])
+
+
 class BadInputTest(WineTestCase):
     def arrange(self):
         write_tree(self.tmp / "in", {"app.exe": "MZ", "run.bat": "@echo off", "bin/Run.CMD": "@echo off",
@@ -217,9 +241,12 @@ class BadInputTest(WineTestCase):
 class LinkTest(WineTestCase):
     def test_link_embeds_any_file_byte_for_byte(self):
         data = b"not a block at all\0" + os.urandom(100000)
-        (self.tmp / "data.bin").write_bytes(data)
-        exe = self.tmp / "Odd.exe"
-        packer("link", self.tmp / "data.bin", "-o", exe)
+        # Paths that break naive quoting for the shell, the assembler and -Wa.
+        odd = self.tmp / 'odd "dir", $x'
+        odd.mkdir()
+        (odd / "da'ta\\.bin").write_bytes(data)
+        exe = self.tmp / "Odd, really.exe"
+        packer("link", odd / "da'ta\\.bin", "-o", exe)
         self.assertIn(data, section(exe, ".rdata"))
 
         headers = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(exe)], capture_output=True, text=True,
