@@ -25,14 +25,11 @@ def _ensure_prefix():
     prefix = tempfile.mkdtemp(prefix="zembra-wine.")
     os.environ["WINEPREFIX"] = prefix
     os.environ["WINEDEBUG"] = "-all"
-    subprocess.run([WINE, "wineboot", "-i"], capture_output=True, timeout=300)
-    # wineboot leaves a short-lived server behind; replace it by a persistent one
-    subprocess.run([WINESERVER, "-k"], capture_output=True)
     subprocess.run([WINESERVER, "-p"], check=True)
-    # The first program in the prefix starts Wine's background services,
-    # which inherit its standard handles and outlive it: start them here with
-    # no pipes attached, or the first test's output pipes never close.
-    subprocess.run([WINE, "cmd", "/c", "exit"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+    # Boot under the persistent server, so that the prefix's services start
+    # now with their output going nowhere: started by a test's first program,
+    # they would inherit its pipes and keep them open for the life of the server.
+    subprocess.run([WINE, "wineboot", "-i"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=300)
 
     def cleanup():
