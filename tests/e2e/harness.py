@@ -37,8 +37,18 @@ def _ensure_prefix():
     atexit.register(cleanup)
 
 
+def _start_wine_services():
+    """The first program a fresh wineserver runs starts Wine's own services,
+    which inherit that program's standard streams and outlive it: a test
+    capturing its output would wait for them forever. Started here, they
+    hold /dev/null instead."""
+    subprocess.run([WINE, "cmd", "/c", "exit"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300)
+
+
 _ensure_prefix()
 os.environ.setdefault("WINEDEBUG", "-all")
+_start_wine_services()
 PREFIX = Path(os.environ["WINEPREFIX"])
 
 
