@@ -14,6 +14,10 @@ wine_start() {
   # wineboot leaves a short-lived server behind; replace it by a persistent one
   "$WINESERVER" -k 2>/dev/null || true
   "$WINESERVER" -p
+  # Start the services now, on null streams: the first program run under the
+  # new server starts them, and they keep its standard handles, so a test's
+  # pipes would never reach end of file.
+  "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
 }
 
 wine_stop() {

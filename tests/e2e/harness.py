@@ -29,6 +29,11 @@ def _ensure_prefix():
     # wineboot leaves a short-lived server behind; replace it by a persistent one
     subprocess.run([WINESERVER, "-k"], capture_output=True)
     subprocess.run([WINESERVER, "-p"], check=True)
+    # Start the prefix's services now, on null streams: the first program run
+    # under the new server starts them, and they keep its standard handles,
+    # so a test's pipes would never reach end of file.
+    subprocess.run([WINE, "wineboot"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300)
 
     def cleanup():
         subprocess.run([WINESERVER, "-k"], capture_output=True)
