@@ -114,12 +114,10 @@ TEST_F(MainSequence, FailuresEndTheLauncherAtTheRightStepWithTheirOwnEnding) {
         {"an unknown placeholder is reported with the template after normalising",
          [] { fake_set_unpack_spec(u"C:\\x\\{NOPE}"); }, -1, "",
          "Error, couldn't runtime expand spec 'C:\\x\\{NOPE}'.\n"},
-        {"a target that cannot be normalised stops silently first",
-         [] {
-             fake_set_unpack_spec(u"{NOPE}\\x");
-             fake_os().full_path_fails = true;
-         },
-         2, "", ""},
+        {"a failed expansion that leaves nothing to normalise is still reported",
+         [] { fake_set_unpack_spec(u"{NOPE}\\x"); }, -1, "", "Error, couldn't runtime expand spec '{NOPE}\\x'.\n"},
+        {"an expanded target that cannot be normalised stops silently",
+         [] { fake_os().full_path_fails = true; }, 2, "", ""},
         {"a handler that cannot be registered", [] { fake_os().add_ctrl_handler_fails = true; }, 2,
          "Error, failed to register signal handler.\n", ""},
         {"a block without the magic", [] { fake_set_block("QVX" + fixture::compress(fixture::end_marker)); }, 2,
