@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "utf8.h"
+
 namespace {
 
 uint16_t get16(const std::string& b, size_t at) {
@@ -28,7 +30,8 @@ void put32(std::string* b, uint32_t v) {
     put16(b, static_cast<uint16_t>(v >> 16));
 }
 
-std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+// Paths are shown escaped, so a broken name still makes one readable line.
+std::string quoted(const std::string& path) { return "\"" + printable(path) + "\""; }
 
 bool ends_with_nocase(const std::string& text, const char* suffix) {
     size_t n = std::strlen(suffix);

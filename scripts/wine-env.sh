@@ -10,13 +10,19 @@ wine_start() {
     WINE_PREFIX_OWNED=1
   fi
   export WINEPREFIX
-  "$WINE" wineboot -i >/dev/null 2>&1 || true
-  # wineboot leaves a short-lived server behind; replace it by a persistent one
-  "$WINESERVER" -k 2>/dev/null || true
   "$WINESERVER" -p
-  # Start Wine's background services now, with no pipes attached: started by
-  # the first test program, they would inherit its output pipes and hold them.
-  "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
+<<<<<<< .merge_file_oOkv0e
+  # Boot under the persistent server, so that the prefix's services start
+  # here with their output going nowhere. Started later by a test's first
+  # program, they would inherit its pipes and hold them open for the life of
+  # the server, and that test would wait for an end of output that never comes.
+  "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || true
+=======
+  # Start the services now, on null streams: the first program run under the
+  # new server starts them, and they keep its standard handles, so a test's
+  # pipes would never reach end of file.
+  "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
+>>>>>>> .merge_file_Vm8h5r
 }
 
 wine_stop() {

@@ -1,5 +1,7 @@
 #include "fake_os.h"
 
+#include "payload/attached.h"
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -215,6 +217,8 @@ ChildHandle os_start_child(const char16_t* application, char16_t* command_line, 
         return nullptr;
     }
     FakeChild child;
+    child.env = state.env;
+    child.decoder_released = decode_context == nullptr;
     child.application = application;
     child.command_line = command_line;
     for (int i = 0; i < arg_count; ++i) child.args.emplace_back(args[i]);
@@ -258,3 +262,14 @@ bool os_add_ctrl_handler(bool (*handler)(uint32_t)) {
 }
 
 void os_hold_thread() { ++state.holds; }
+
+DirLock os_lock_dir(const char16_t* dir, const char16_t* key) {
+    state.lock_dirs.emplace_back(dir);
+    state.lock_keys.emplace_back(key);
+    if (state.on_lock) state.on_lock();
+    if (state.lock_fails) return nullptr;
+    ++state.locks_held;
+    return &state;
+}
+
+void os_unlock_dir(DirLock) { --state.locks_held; }

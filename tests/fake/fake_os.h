@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -14,6 +15,8 @@
 #include "platform/platform.h"
 
 struct FakeChild {
+    std::map<std::u16string, std::u16string> env;   // the environment it started with
+    bool decoder_released = false;                   // no decode context existed at its start
     std::u16string application;
     std::u16string command_line;
     std::vector<std::u16string> args;
@@ -86,6 +89,15 @@ struct FakeOs {
     // Runs at the start of every os_wait_child (child, timeout), so that a
     // test can deliver an event while a wait is in progress.
     std::function<void(ChildHandle, uint32_t)> on_wait;
+
+    // the unpack lock
+    std::vector<std::u16string> lock_dirs;   // every os_lock_dir call, in order
+    std::vector<std::u16string> lock_keys;
+    bool lock_fails = false;
+    int locks_held = 0;
+    // Runs inside os_lock_dir before it returns: the moment another
+    // launcher that held the lock finishes its work.
+    std::function<void()> on_lock;
 };
 
 // The one fake, reset to the defaults above by fake_reset().
