@@ -26,17 +26,10 @@ def _ensure_prefix():
     os.environ["WINEPREFIX"] = prefix
     os.environ["WINEDEBUG"] = "-all"
     subprocess.run([WINESERVER, "-p"], check=True)
-<<<<<<< .merge_file_kaH9e7
     # Boot under the persistent server, so that the prefix's services start
     # now with their output going nowhere: started by a test's first program,
     # they would inherit its pipes and keep them open for the life of the server.
     subprocess.run([WINE, "wineboot", "-i"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-=======
-    # Start the prefix's services now, on null streams: the first program run
-    # under the new server starts them, and they keep its standard handles,
-    # so a test's pipes would never reach end of file.
-    subprocess.run([WINE, "wineboot"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
->>>>>>> .merge_file_yfQ3XL
                    stderr=subprocess.DEVNULL, timeout=300)
 
     def cleanup():
