@@ -1,5 +1,7 @@
 #include "resource_icons.h"
 
+#include "fd_io.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -45,23 +47,9 @@ bool ends_with_nocase(const std::string& text, const char* suffix) {
 }
 
 bool read_file(const std::string& path, std::string* bytes, std::string* error) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        *error = "cannot read icon " + quoted(path) + ": " + std::strerror(errno);
-        return false;
-    }
-    bytes->clear();
-    char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->append(chunk, got);
-    bool failed = std::ferror(file) != 0;
-    int saved = errno;
-    std::fclose(file);
-    if (failed) {
-        *error = "cannot read icon " + quoted(path) + ": " + std::strerror(saved);
-        return false;
-    }
-    return true;
+    if (read_whole_file(path, bytes)) return true;
+    *error = "cannot read icon " + quoted(path) + ": " + std::strerror(errno);
+    return false;
 }
 
 bool looks_like_ico(const std::string& path, const std::string& bytes) {

@@ -1,5 +1,7 @@
 #include "resources.h"
 
+#include "fd_io.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,22 +33,9 @@ std::string data_dir() {
 }
 
 bool read_file(const std::string& path, std::string* bytes, std::string* error) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        *error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    bytes->clear();
-    char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->append(chunk, got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-        *error = "cannot read " + path;
-        return false;
-    }
-    return true;
+    if (read_whole_file(path, bytes)) return true;
+    *error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
 }
 
 bool write_file(const std::string& path, const std::string& bytes, std::string* error) {
