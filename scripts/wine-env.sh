@@ -11,18 +11,11 @@ wine_start() {
   fi
   export WINEPREFIX
   "$WINESERVER" -p
-<<<<<<< .merge_file_oOkv0e
   # Boot under the persistent server, so that the prefix's services start
   # here with their output going nowhere. Started later by a test's first
   # program, they would inherit its pipes and hold them open for the life of
   # the server, and that test would wait for an end of output that never comes.
   "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || true
-=======
-  # Start the services now, on null streams: the first program run under the
-  # new server starts them, and they keep its standard handles, so a test's
-  # pipes would never reach end of file.
-  "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
->>>>>>> .merge_file_Vm8h5r
 }
 
 wine_stop() {

@@ -19,24 +19,27 @@ WINE = os.environ.get("WINE") or shutil.which("wine64") or "/usr/lib/wine/wine64
 WINESERVER = os.environ.get("WINESERVER") or shutil.which("wineserver") or "/usr/lib/wine/wineserver"
 
 
+def _start_wine_services():
+    """For a prefix prepared elsewhere: the first program its server runs
+    starts Wine's own services, which inherit that program's standard streams
+    and outlive it, so a test capturing output would wait for them forever.
+    Started here, they hold /dev/null instead."""
+    subprocess.run([WINE, "cmd", "/c", "exit"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300)
+
+
 def _ensure_prefix():
     if os.environ.get("WINEPREFIX"):
+        _start_wine_services()
         return
     prefix = tempfile.mkdtemp(prefix="zembra-wine.")
     os.environ["WINEPREFIX"] = prefix
     os.environ["WINEDEBUG"] = "-all"
     subprocess.run([WINESERVER, "-p"], check=True)
-<<<<<<< .merge_file_kaH9e7
     # Boot under the persistent server, so that the prefix's services start
     # now with their output going nowhere: started by a test's first program,
     # they would inherit its pipes and keep them open for the life of the server.
     subprocess.run([WINE, "wineboot", "-i"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-=======
-    # Start the prefix's services now, on null streams: the first program run
-    # under the new server starts them, and they keep its standard handles,
-    # so a test's pipes would never reach end of file.
-    subprocess.run([WINE, "wineboot"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
->>>>>>> .merge_file_yfQ3XL
                    stderr=subprocess.DEVNULL, timeout=300)
 
     def cleanup():
@@ -46,18 +49,8 @@ def _ensure_prefix():
     atexit.register(cleanup)
 
 
-def _start_wine_services():
-    """The first program a fresh wineserver runs starts Wine's own services,
-    which inherit that program's standard streams and outlive it: a test
-    capturing its output would wait for them forever. Started here, they
-    hold /dev/null instead."""
-    subprocess.run([WINE, "cmd", "/c", "exit"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=300)
-
-
 _ensure_prefix()
 os.environ.setdefault("WINEDEBUG", "-all")
-_start_wine_services()
 PREFIX = Path(os.environ["WINEPREFIX"])
 
 

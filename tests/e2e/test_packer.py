@@ -147,6 +147,18 @@ class PackTest(WineTestCase):
         self.assertEqual((self.tmp / "tty.bin").read_bytes(), (self.tmp / "piped.bin").read_bytes())
 
 
+class HelpTest(WineTestCase):
+    def test_help_lists_every_command_and_option(self):
+        shown = packer("--help").stdout
+        bare = packer(check=False)
+        self.assertNotEqual(bare.returncode, 0)
+        for text in (shown, bare.stderr):
+            for word in ("pack", "link", "build", "-o", "--main", "--company", "--product", "--version",
+                         "--unpack-spec", "--description", "--original-filename", "--internal-name", "--icon",
+                         "--level", "--window-log", "--threads", "--help"):
+                self.assertRegex(text, rf"(^|\s){re.escape(word)}\b", word)
+
+
 class InterruptTest(WineTestCase):
     def test_interrupted_packer_leaves_no_output_and_no_scratch(self):
         write_tree(self.tmp / "in", {"app.exe": base64.b64encode(os.urandom(30 << 20))})
@@ -221,16 +233,27 @@ class BadInputTest(WineTestCase):
             ("missing icon", ["link", t / "block.bin", "-o", out, "--icon", t / "none.ico"], "none.ico"),
             ("output is a directory", ["pack", t / "in", "--main", "app.exe", "-o", t / "in"], "is a directory"),
         ]
-        if os.geteuid() != 0:   # permissions do not stop root
-            locked = t / "locked"
-            write_tree(locked, {"app.exe": "MZ"})
-            locked.chmod(0)
-            self.addCleanup(locked.chmod, 0o755)
-            rows.append(("unreadable input directory", ["pack", locked, "-o", out], "locked"))
-        for what, args, expected in rows:
+        # Permissions do not stop root: as root, these run as nobody.
+        locked = t / "locked"
+        write_tree(locked, {"app.exe": "MZ", "sub/x": "x"})
+        write_tree(t / "secret", {"app.exe": "MZ", "key.dat": "x"})
+        (locked / "sub").chmod(0)
+        (t / "secret" / "key.dat").chmod(0)
+        self.addCleanup((locked / "sub").chmod, 0o755)
+        rows += [
+            ("unreadable directory", ["pack", locked, "-o", out], "'sub'", True),
+            ("unreadable file", ["pack", t / "secret", "-o", out], "'key.dat'", True),
+        ]
+        if os.geteuid() == 0:
+            t.chmod(0o777)
+        for what, args, expected, *unprivileged in rows:
             with self.subTest(what):
                 self.addCleanup(out.unlink, missing_ok=True)
-                result = packer(*args, check=False)
+                if unprivileged and os.geteuid() == 0:
+                    result = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                             str(PACKER), *map(str, args)], capture_output=True, text=True)
+                else:
+                    result = packer(*args, check=False)
                 self.assertNotEqual(result.returncode, 0)
                 self.assertRegex(result.stderr, r"^packer: [^\n]+\n$")
                 self.assertIn(expected, result.stderr)
