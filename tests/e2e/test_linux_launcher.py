@@ -93,6 +93,10 @@ class LinuxLauncherTest(unittest.TestCase):
         (cls.work / "hello.c").write_text(APP_SOURCE)
         subprocess.run(["gcc", "-O2", "-o", str(app / "hello"), str(cls.work / "hello.c")], check=True)
         shutil.copy(app / "hello", app / "tools" / "helper")
+        # Trailing bytes an ELF loader ignores: a main program big enough
+        # that launchers started together overlap while writing it.
+        with open(app / "hello", "ab") as main:
+            main.write(os.urandom(8 << 20))
         (app / "tools" / "helper.sh").write_text("#!/bin/sh\necho helper\n")
         (app / "data" / "greeting.txt").write_text("hello from the data\n")
         (app / "data" / "empty").write_bytes(b"")
@@ -101,7 +105,7 @@ class LinuxLauncherTest(unittest.TestCase):
         os.chmod(app / "data" / "greeting.txt", 0o755)
         cls.launcher = cls.work / "bin" / "Hello"
         cls.launcher.parent.mkdir()
-        built = packer("build", app, "--main", "hello", "--target", "linux", "-o", cls.launcher)
+        built = packer("build", app, "--main", "hello", "--target", "linux", "--level", "1", "-o", cls.launcher)
         if built.returncode != 0:
             raise AssertionError("packer failed: " + built.stderr)
 
@@ -172,6 +176,15 @@ class LinuxLauncherTest(unittest.TestCase):
         self.assertIn("greeting hello from the data", out)
         self.assertEqual((self.target / "tools" / "helper.sh").read_text(), "#!/bin/sh\necho helper\n")
         self.assertEqual(snapshot(self.target)["hello"], after["hello"])
+
+    def test_launchers_started_together_on_a_cold_cache_all_run(self):
+        # Without the unpack lock one launcher would truncate the program
+        # another is starting (the start or the open fails with ETXTBSY).
+        children = [self.start(self.launcher, "--exit", "5") for _ in range(6)]
+        for child in children:
+            out, err = child.communicate(timeout=120)
+            self.assertEqual((child.returncode, err), (5, "to stderr\n"))
+            self.assertIn("greeting hello from the data", out)
 
     def test_programs_and_scripts_are_executable_and_data_is_not(self):
         child = self.start(self.launcher)
