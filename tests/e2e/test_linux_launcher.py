@@ -215,6 +215,10 @@ class LinuxLauncherTest(unittest.TestCase):
                 self.assertEqual(child.returncode, code, err)
                 self.assertTrue(out.startswith(out_start), out)
                 self.assertTrue(err.startswith(err_start), err)
+        # No extension marks a Linux main program: it must be named.
+        refused = packer("build", self.work / "script0", "--target", "linux", "-o", self.work / "Unnamed")
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("--target linux needs --main", refused.stderr)
 
     def wait_ready(self, child):
         line = child.stdout.readline()
