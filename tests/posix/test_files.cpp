@@ -103,4 +103,44 @@ TEST_F(PosixFiles, MapFileGivesTheWholeContentOfRegularFilesOnly) {
     }
 }
 
+// The block has no modes: what a file starts with decides whether it can be
+// run. The head may arrive over several writes, and a rewritten file takes
+// the mode of its new content, not the one it had.
+TEST_F(PosixFiles, FilesThatStartLikeProgramsAreMadeExecutable) {
+    struct Case {
+        const char* name;
+        std::string first, second;   // the content, written in two pieces
+        bool executable;
+    };
+    const Case cases[] = {
+        {"elf", std::string("\x7f" "ELF\x02\x01", 6), "", true},
+        {"elf-split", std::string("\x7f" "E", 2), "LF rest", true},
+        {"script", "#!/bin/sh\n", "exit 0\n", true},
+        {"bare-shebang", "#!", "", true},
+        {"data", "hello", "", false},
+        {"hash", "#", "", false},
+        {"elf-later", "x\x7f" "ELF", "", false},
+        {"empty", "", "", false},
+        {"was-executable", "data now", "", false},
+    };
+    put("was-executable", "#!/bin/sh\n");
+    ASSERT_EQ(chmod(native("was-executable").c_str(), 0755), 0);
+
+    mode_t mask = umask(027);   // a mask of the user's own shows through
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FileHandle file = os_open_for_write(path(c.name).c_str());
+        ASSERT_NE(file, nullptr);
+        uint32_t written = 0;
+        EXPECT_TRUE(os_write_file(file, c.first.data(), static_cast<uint32_t>(c.first.size()), &written));
+        EXPECT_TRUE(os_write_file(file, c.second.data(), static_cast<uint32_t>(c.second.size()), &written));
+        os_close_file(file);
+        EXPECT_EQ(get(c.name), c.first + c.second);
+        struct stat info;
+        ASSERT_EQ(stat(native(c.name).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, c.executable ? 0750u : 0640u);
+    }
+    umask(mask);
+}
+
 }  // namespace
