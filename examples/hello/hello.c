@@ -25,6 +25,18 @@ static void own_path(char* out, size_t capacity) {
 #endif
 }
 
+/* Opens a file given in UTF-8 (Windows needs the wide name for anything
+ * outside the current code page). */
+static FILE* open_utf8(const char* path) {
+#ifdef _WIN32
+    wchar_t wide[4096];
+    if (!MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, 4096)) return NULL;
+    return _wfopen(wide, L"rb");
+#else
+    return fopen(path, "rb");
+#endif
+}
+
 static void show_variable(const char* name) {
     const char* value = getenv(name);
     printf("  %-26s %s\n", name, value ? value : "(not set)");
@@ -43,7 +55,7 @@ int main(int argc, char** argv) {
     /* The data files sit next to the program, below the cache directory. */
     char* slash = strrchr(self, SEPARATOR);
     if (slash) snprintf(slash + 1, sizeof self - (size_t)(slash + 1 - self), "data%cgreeting.txt", SEPARATOR);
-    FILE* f = fopen(self, "rb");
+    FILE* f = open_utf8(self);
     if (!f) {
         printf("  could not read %s\n", self);
         return 1;
