@@ -51,3 +51,14 @@ void unlock_target_dir() {
     held_lock = nullptr;
     lock_tried = false;
 }
+
+FileHandle open_for_writing_under_lock(const char16_t* path) {
+    constexpr uint32_t pause_ms = 10;
+    constexpr int retries = 200;
+    FileHandle file = os_open_for_write(path);
+    for (int i = 0; file == nullptr && held_lock != nullptr && i < retries && os_in_use_error(os_last_error()); ++i) {
+        os_sleep(pause_ms);
+        file = os_open_for_write(path);
+    }
+    return file;
+}

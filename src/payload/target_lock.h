@@ -8,6 +8,8 @@
 
 #include <cstddef>
 
+#include "platform/platform.h"
+
 // "zembra-unpack-" and 16 hex digits: a hash of `dir` with ASCII letters
 // folded to upper case and trailing separators dropped, so that two
 // spellings of one directory name one lock.
@@ -24,3 +26,9 @@ bool target_dir_lock_tried();
 
 // Releases the lock, if held, and forgets the attempt.
 void unlock_target_dir();
+
+// os_open_for_write, but while this launcher holds the lock it waits out
+// another launcher that is only checking the file (its read handle or view
+// forbids the open for a moment), up to about two seconds. A file still in
+// use after that, such as one a running program holds, fails as before.
+FileHandle open_for_writing_under_lock(const char16_t* path);

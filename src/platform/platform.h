@@ -176,3 +176,14 @@ using DirLock = void*;
 // without releasing it counts as taken. Null when the lock cannot be had.
 DirLock os_lock_dir(const char16_t* dir, const char16_t* key);
 void os_unlock_dir(DirLock lock);
+
+// True when an open failed with `code` because another process has the file
+// open or mapped in a way that forbids it: a conflict that lasts only while
+// another launcher checks the file.
+bool os_in_use_error(uint32_t code);
+
+void os_sleep(uint32_t milliseconds);
+
+// The size of an existing regular file; false when `path` names nothing or
+// something else. Needs no access to the file's contents.
+bool os_file_size(const char16_t* path, uint64_t* size);

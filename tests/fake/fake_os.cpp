@@ -146,6 +146,12 @@ FileHandle os_open_for_write(const char16_t* path) {
         state.last_error = 5;
         return nullptr;
     }
+    auto busy = state.in_use.find(file);
+    if (busy != state.in_use.end() && busy->second > 0) {
+        --busy->second;
+        state.last_error = 32;   // ERROR_SHARING_VIOLATION
+        return nullptr;
+    }
     if (!fake_is_dir(parent_of(file))) {
         state.last_error = 3;
         return nullptr;
@@ -273,3 +279,14 @@ DirLock os_lock_dir(const char16_t* dir, const char16_t* key) {
 }
 
 void os_unlock_dir(DirLock) { --state.locks_held; }
+
+bool os_in_use_error(uint32_t code) { return code == 32 || code == 33 || code == 1224; }
+
+void os_sleep(uint32_t milliseconds) { state.sleeps.push_back(milliseconds); }
+
+bool os_file_size(const char16_t* path, uint64_t* size) {
+    auto it = state.files.find(path);
+    if (it == state.files.end()) return false;
+    *size = it->second.size();
+    return true;
+}

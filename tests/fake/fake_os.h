@@ -98,6 +98,10 @@ struct FakeOs {
     // Runs inside os_lock_dir before it returns: the moment another
     // launcher that held the lock finishes its work.
     std::function<void()> on_lock;
+    // Opens for writing of these paths fail with a sharing violation (32)
+    // this many times before they succeed: another process has the file open.
+    std::map<std::u16string, int> in_use;
+    std::vector<uint32_t> sleeps;   // every os_sleep, in milliseconds
 };
 
 // The one fake, reset to the defaults above by fake_reset().

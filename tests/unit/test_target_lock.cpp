@@ -10,6 +10,8 @@
 
 #include "attached_fixture.h"
 #include "fake_os.h"
+#include "isolated.h"
+#include "launcher/fatal.h"
 #include "launcher/state.h"
 #include "launcher/text.h"
 #include "payload/attached.h"
@@ -130,6 +132,42 @@ TEST_F(TargetLock, LockThatCannotBeHadLeavesUnpackingAsWithoutOne) {
     EXPECT_EQ(os.lock_dirs.size(), 1u) << "tried once per run, not once per file";
     EXPECT_EQ(os.opened_for_write.size(), payload.size());
     for (const auto& [name, data] : payload) EXPECT_EQ(os.files.at(path(name)), data);
+}
+
+// Another launcher checking a file holds it for a moment; the lock holder
+// waits that out, but not a program that keeps the file open.
+TEST_F(TargetLock, WriterWaitsOutABriefHolderOnlyWhileItHoldsTheLock) {
+    struct Case {
+        const char* holder;
+        int busy_opens;
+        bool lock_fails;
+        std::string out;
+        int exit_code;
+    };
+    const Case cases[] = {
+        {"a check that ends", 3, false, "written\npauses=3\n", 0},
+        {"a program that keeps it", 1000000, false, "pauses=200\n", fatal_exit_code},
+        {"a check, without the lock", 1, true, "pauses=0\n", fatal_exit_code},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.holder);
+        SetUp();
+        FakeOs& os = fake_os();
+        os.in_use[path(u"lib\\one.dll")] = c.busy_opens;
+        os.lock_fails = c.lock_fails;
+        Isolated run = run_isolated([&] {
+            std::atexit([] { std::printf("pauses=%zu\n", fake_os().sleeps.size()); });
+            start();
+            if (fake_os().files.at(path(u"lib\\one.dll")) == payload[1].second) std::printf("written\n");
+            std::exit(0);
+        });
+        EXPECT_TRUE(run.exited);
+        EXPECT_EQ(run.exit_code, c.exit_code);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.exit_code == 0 ? ""
+                                            : "Error, failed to open 'C:\\Users\\user\\AppData\\Local\\Quenlith\\1.0.20"
+                                              "\\lib\\one.dll' for writing.\n");
+    }
 }
 
 TEST(TargetLockKey, OneKeyPerDirectoryWhateverItsSpelling) {

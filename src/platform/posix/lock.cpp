@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <ctime>
 
 #include "platform/platform.h"
 #include "platform/posix/convert.h"
@@ -27,3 +28,12 @@ DirLock os_lock_dir(const char16_t* dir, const char16_t*) {
 }
 
 void os_unlock_dir(DirLock lock) { close(static_cast<int>(reinterpret_cast<intptr_t>(lock) - 1)); }
+
+// POSIX has no share modes: an open never waits for a reader.
+bool os_in_use_error(uint32_t) { return false; }
+
+void os_sleep(uint32_t milliseconds) {
+    timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}

@@ -25,3 +25,9 @@ void os_unlock_dir(DirLock lock) {
     ReleaseMutex(static_cast<HANDLE>(lock));
     CloseHandle(static_cast<HANDLE>(lock));
 }
+
+bool os_in_use_error(uint32_t code) {
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION || code == ERROR_USER_MAPPED_FILE;
+}
+
+void os_sleep(uint32_t milliseconds) { Sleep(milliseconds); }
