@@ -1,5 +1,7 @@
 #include "fake_os.h"
 
+#include "payload/attached.h"
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -238,6 +240,8 @@ ChildHandle os_start_child(const char16_t* application, char16_t* command_line, 
         return nullptr;
     }
     FakeChild child;
+    child.env = state.env;
+    child.decoder_released = decode_context == nullptr;
     child.application = application;
     child.command_line = command_line;
     for (int i = 0; i < arg_count; ++i) child.args.emplace_back(args[i]);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -14,6 +15,8 @@
 #include "platform/platform.h"
 
 struct FakeChild {
+    std::map<std::u16string, std::u16string> env;   // the environment it started with
+    bool decoder_released = false;                   // no decode context existed at its start
     std::u16string application;
     std::u16string command_line;
     std::vector<std::u16string> args;
