@@ -1,18 +1,21 @@
-"""Launchers of one application started at the same moment on an empty
-cache: every one of them must start its child on whole files. Without the
-unpack lock a later launcher truncates and rewrites files that an earlier
-one's child already runs on.
+"""Launchers of one application started at the same moment on an empty or
+damaged cache: every one of them must start its child on whole files.
+Without the unpack lock a later launcher truncates and rewrites files that
+an earlier one's child already runs on. Windows launchers run under Wine,
+Linux launchers natively.
 
 ZEMBRA_ROUNDS sets the number of rounds (a stress run uses 20 or more)."""
 
+import os
 import re
 import shutil
+import subprocess
 import tempfile
 import unittest
 from pathlib import Path
 
-from harness import WineTestCase, build_launcher, run_wine, windows_path
-from verified_app import START_TOGETHER, differences, make_app, rounds
+from harness import WineTestCase, build_launcher, packer, run_wine, windows_path
+from verified_app import START_TOGETHER, VERIFY_POSIX_SOURCE, differences, make_app, rounds
 
 LAUNCHERS = 8
 
@@ -65,6 +68,44 @@ class ConcurrentStarts(WineTestCase):
                 codes, run = self.start_together()
                 self.assertEqual(codes, [0] * LAUNCHERS, run.err)
                 self.assertEqual(differences(self.cache, self.files), [])
+
+
+class LinuxLaunchersTogether(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = Path(tempfile.mkdtemp(prefix="zembra-concurrent-linux."))
+        (cls.work / "verify.c").write_text(VERIFY_POSIX_SOURCE)
+        subprocess.run(["cc", "-O2", "-o", str(cls.work / "verify"), str(cls.work / "verify.c")], check=True)
+        cls.files = make_app(cls.work / "app", {"data/empty": 0, "data/big.bin": 64 << 20, "lib/part.so": 1 << 20},
+                             program=cls.work / "verify", main="app")
+        cls.launcher = cls.work / "App"
+        packer("build", cls.work / "app", "--main", "app", "--target", "linux", "--level", "1", "-o", cls.launcher)
+        cls.cache = cls.work / "cache"
+        cls.target = cls.cache / "Quenlith" / "1.0.20"
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def start_together(self):
+        env = dict(os.environ, XDG_CACHE_HOME=str(self.cache))
+        started = [subprocess.Popen([str(self.launcher)], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, text=True) for _ in range(LAUNCHERS)]
+        return [(p.returncode, out, err) for p in started for out, err in [p.communicate(timeout=600)]]
+
+    def test_launchers_started_together_on_an_empty_or_damaged_cache_all_run(self):
+        # A launcher that checks a damaged file through a mapping while
+        # another empties it to rewrite it would end with SIGBUS.
+        for round_number in range(rounds(3)):
+            for cache_state in ("empty", "damaged"):
+                with self.subTest(round=round_number, cache=cache_state):
+                    if cache_state == "empty":
+                        shutil.rmtree(self.cache, ignore_errors=True)
+                    else:
+                        os.truncate(self.target / "data" / "big.bin", 48 << 20)
+                    results = self.start_together()
+                    self.assertEqual(results, [(0, f"verified {len(self.files)}\n", "")] * LAUNCHERS)
+                    self.assertEqual(differences(self.target, self.files), [])
 
 
 if __name__ == "__main__":
