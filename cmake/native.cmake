@@ -19,6 +19,9 @@ enable_testing()
 if(EXISTS "${CMAKE_SOURCE_DIR}/packer/CMakeLists.txt")
   add_subdirectory(packer)
 endif()
+if(NOT LAUNCHER_SANITIZE)
+  add_subdirectory(examples)
+endif()
 include(cmake/tests.cmake)
 
 # The packer's data files (manifest, default icons), found beside the packer

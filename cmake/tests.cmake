@@ -24,6 +24,21 @@ foreach(source ${UNIT_TESTS})
   gtest_discover_tests(${name} PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
 endforeach()
 
+# The POSIX process services against real processes, without the fake.
+add_executable(test_posix_process tests/posix/test_process.cpp tests/fake/isolated.cpp
+  src/platform/posix/process.cpp src/platform/posix/convert.cpp src/platform/posix/errors.cpp
+  src/launcher/text.cpp src/launcher/fatal.cpp)
+target_include_directories(test_posix_process PRIVATE src tests/fake)
+target_link_libraries(test_posix_process PRIVATE GTest::gtest_main pthread)
+gtest_discover_tests(test_posix_process PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
+
+add_executable(test_posix_files tests/posix/test_files.cpp
+  src/platform/posix/files.cpp src/platform/posix/convert.cpp src/platform/posix/errors.cpp
+  src/launcher/text.cpp src/launcher/fatal.cpp)
+target_include_directories(test_posix_files PRIVATE src tests/fake)
+target_link_libraries(test_posix_files PRIVATE GTest::gtest_main)
+gtest_discover_tests(test_posix_files PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
+
 find_program(PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS tests/e2e/test_*.py)
 foreach(script ${E2E_TESTS})

@@ -1,3 +1,6 @@
+// Frame progression (compressed, not just buffered, input) is in zstd's
+// advanced API; the packer links zstd statically.
+#define ZSTD_STATIC_LINKING_ONLY
 #include "block_writer.h"
 
 #include <cerrno>
@@ -59,6 +62,7 @@ bool BlockWriter::pump(ZSTD_inBuffer* input, ZSTD_EndDirective mode, std::string
             return false;
         }
         if (output.pos > 0 && !put(output_.data(), output.pos, error)) return false;
+        if (on_progress) on_progress(ZSTD_getFrameProgression(context_).consumed);
         bool done = mode == ZSTD_e_end ? remaining == 0 : input->pos == input->size;
         if (done) return true;
     }

@@ -6,6 +6,7 @@
 #include <zstd.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ public:
     bool finish(std::string* error);
 
     uint64_t bytes_out() const { return written_; }
+
+    // Called as compression advances with the number of stream bytes that
+    // the workers have compressed (not merely taken in).
+    std::function<void(uint64_t)> on_progress;
 
 private:
     bool pump(ZSTD_inBuffer* input, ZSTD_EndDirective mode, std::string* error);

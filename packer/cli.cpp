@@ -9,7 +9,9 @@
 
 #include "command_line.h"
 #include "identity_check.h"
+#include "interrupt_cleanup.h"
 #include "link.h"
+#include "link_linux.h"
 #include "pack.h"
 #include "progress.h"
 #include "utf8.h"
@@ -25,6 +27,7 @@ int fail(const std::string& message) {
 // Problems found before any work starts, so a long pack is not wasted.
 bool check_link_inputs(const CommandLine& line, std::string* error) {
     if (!check_identity(line.identity, error)) return false;
+    if (!find_target(line.target)->has_resources) return true;   // the icons are not used
     for (const std::string& icon : line.identity.icons) {
         if (access(icon.c_str(), R_OK) != 0) {
             *error = "--icon '" + printable(icon) + "': " + std::strerror(errno);
@@ -58,7 +61,7 @@ int run_link(const CommandLine& line) {
     if (!S_ISREG(info.st_mode)) return fail("block '" + printable(line.input) + "' is not a regular file");
     OutputFile output;
     if (!output.create(line.output, &error) ||
-        !link_launcher(windows_target(), line.input, line.identity, &output, &error) ||
+        !link_launcher(*find_target(line.target), line.input, line.identity, &output, &error) ||
         !output.commit(0777, &error)) {
         return fail(error);
     }
@@ -67,15 +70,20 @@ int run_link(const CommandLine& line) {
 
 int run_build(const CommandLine& line) {
     std::string error;
-    if (!check_link_inputs(line, &error)) return fail(error);
-    OutputFile output;
+    if (!check_link_inputs(line, &error) || !output_can_be_written(line.output, &error)) return fail(error);
+    // Linux programs have no extension that would single out the main one.
+    if (line.target == "linux" && line.main.empty()) return fail("--target linux needs --main to name the main program");
     WorkDir work;
-    if (!output.create(line.output, &error) || !work.create(&error)) return fail(error);
+    if (!work.create(&error)) return fail(error);
     PackSettings settings = pack_settings(line);
     settings.snapshot.spill_dir = work.path();
     std::string block = work.path() + "/attached.bin";
-    if (!pack_directory(line.input, line.main, settings, block, &error) ||
-        !link_launcher(windows_target(), block, line.identity, &output, &error) || !output.commit(0777, &error)) {
+    if (!pack_directory(line.input, line.main, settings, block, &error)) return fail(error);
+    // Created only now, so that an output inside the input directory is
+    // never packed half-written.
+    OutputFile output;
+    if (!output.create(line.output, &error) || !link_launcher(*find_target(line.target), block, line.identity, &output, &error) ||
+        !output.commit(0777, &error)) {
         return fail(error);
     }
     return 0;
@@ -84,6 +92,7 @@ int run_build(const CommandLine& line) {
 }  // namespace
 
 int packer_main(int argc, const char* const* argv) {
+    install_interrupt_cleanup();
     CommandLine line;
     std::string error;
     if (argc < 2) {

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link_linux.h"
+
 namespace {
 
 enum Applies { kPack = 1, kLink = 2, kBuild = 4 };
@@ -31,6 +33,7 @@ const OptionSpec option_specs[] = {
     {"--original-filename", kLink | kBuild},
     {"--internal-name", kLink | kBuild},
     {"--icon", kLink | kBuild},
+    {"--target", kLink | kBuild},
 };
 
 bool parse_int(const std::string& option, const std::string& text, int low, int high, int* value,
@@ -65,6 +68,13 @@ bool apply_option(const std::string& name, const std::string& value, CommandLine
     else if (name == "--original-filename") id.original_filename = value;
     else if (name == "--internal-name") id.internal_name = value;
     else if (name == "--icon") id.icons.push_back(value);
+    else if (name == "--target") {
+        if (find_target(value) == nullptr) {
+            *error = "option --target takes windows or linux, not '" + value + "'";
+            return false;
+        }
+        line->target = value;
+    }
     return true;
 }
 
@@ -104,6 +114,7 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* line, st
     }
     bool have_input = false;
     bool only_positional = false;
+    bool spec_given = false;
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
         if (only_positional || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -149,7 +160,11 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* line, st
             value = argv[++i];
         }
         if (!apply_option(name, value, line, error)) return false;
+        if (name == "--unpack-spec") spec_given = true;
     }
+    // A spec the user wrote is taken as it is; the default speaks the
+    // target's own separator.
+    if (line->target == "linux" && !spec_given) line->identity.unpack_spec = linux_default_unpack_spec;
     if (!have_input) {
         *error = std::string("missing ") + (bit == kLink ? "the block file" : "the input directory") +
                  " (see packer --help)";
@@ -165,11 +180,16 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* line, st
 const char* usage_text() {
     return "Usage:\n"
            "  packer pack  INPUT_DIR [--main REL] -o BLOCK [packing options]\n"
-           "  packer link  BLOCK -o APP.exe [identity options]\n"
-           "  packer build INPUT_DIR [--main REL] -o APP.exe [identity options] [packing options]\n"
+           "  packer link  BLOCK -o APP.exe [--target T] [identity options]\n"
+           "  packer build INPUT_DIR [--main REL] -o APP.exe [--target T] [identity options]\n"
+           "               [packing options]\n"
            "\n"
-           "pack writes the attached data block for a directory; link builds a Windows\n"
-           "launcher around a block file, byte for byte as given; build does both.\n"
+           "pack writes the attached data block for a directory; link builds a launcher\n"
+           "around a block file, byte for byte as given; build does both.\n"
+           "\n"
+           "  --target T              windows (default): a Windows x64 GUI program;\n"
+           "                          linux: an x86-64 ELF program for glibc systems,\n"
+           "                          which needs --main with build\n"
            "\n"
            "  -o, --output FILE       where to write the block or launcher\n"
            "  --main REL              the main executable, relative to INPUT_DIR; by default\n"
@@ -180,12 +200,15 @@ const char* usage_text() {
            "  --product TEXT          product name (default \"Quen Lith\")\n"
            "  --version X.Y.Z         three numbers from 0 to 65535 (default 1.0.20)\n"
            "  --unpack-spec TEMPLATE  where the launcher unpacks\n"
-           "                          (default \"{CACHE_DIR}\\Quenlith\\{VERSION}\")\n"
+           "                          (default \"{CACHE_DIR}\\Quenlith\\{VERSION}\",\n"
+           "                          for linux \"{CACHE_DIR}/Quenlith/{VERSION}\")\n"
            "  --description TEXT      file description in the version block\n"
            "  --original-filename N   original file name in the version block\n"
            "  --internal-name TEXT    internal name in the version block\n"
            "  --icon PATH             a .ico, a directory of PNG images, or a PNG image;\n"
            "                          repeat for several\n"
+           "  A Linux launcher has no image resources: it takes --description,\n"
+           "  --original-filename, --internal-name and --icon and ignores them.\n"
            "\n"
            "Packing options (pack, build):\n"
            "  --level N               zstd compression level, 1 to 22 (default 19)\n"

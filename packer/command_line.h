@@ -2,6 +2,7 @@
 //   packer pack  INPUT_DIR [--main REL] -o BLOCK [packing options]
 //   packer link  BLOCK -o APP.exe [identity options]
 //   packer build INPUT_DIR [--main REL] -o APP.exe [identity options] [packing options]
+// link and build take --target windows|linux.
 #pragma once
 
 #include <string>
@@ -14,6 +15,7 @@ struct CommandLine {
     std::string input;     // INPUT_DIR, or BLOCK for link
     std::string output;
     std::string main;
+    std::string target = "windows";   // the system the launcher is linked for
     Identity identity;
     CompressionSettings compression;
 };

@@ -1,5 +1,6 @@
 #include "fd_io.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,4 +32,17 @@ bool write_fully(int fd, const void* buffer, size_t count) {
         count -= static_cast<size_t>(put);
     }
     return true;
+}
+
+bool read_whole_file(const std::string& path, std::string* bytes) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bytes->clear();
+    char chunk[65536];
+    ssize_t got;
+    while ((got = read_fully(fd, chunk, sizeof chunk)) > 0) bytes->append(chunk, static_cast<size_t>(got));
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return got == 0;
 }

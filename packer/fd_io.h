@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <string>
 
 // Reads up to `count` bytes; returns the number read (less than `count` only
 // at end of file) or -1 with errno set.
@@ -11,3 +12,6 @@ ssize_t read_fully(int fd, void* buffer, size_t count);
 
 // Writes all `count` bytes; false with errno set on failure.
 bool write_fully(int fd, const void* buffer, size_t count);
+
+// Reads a whole file into `bytes`; false with errno set on failure.
+bool read_whole_file(const std::string& path, std::string* bytes);

@@ -143,7 +143,13 @@ bool link_launcher(const LinkTarget& target, const std::string& block_path, cons
         *error = std::string("cannot prepare the link: ") + std::strerror(errno);
         return false;
     }
-    std::ofstream(work.path() + "/payload.s") << payload_assembly(target, block_name, identity);
+    std::ofstream source(work.path() + "/payload.s");
+    source << payload_assembly(target, block_name, identity);
+    source.close();
+    if (!source) {
+        *error = "cannot write the payload source in " + work.path();
+        return false;
+    }
 
     std::vector<std::string> objects = {"payload.o"};
     if (target.has_resources) {

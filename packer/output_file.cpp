@@ -9,11 +9,31 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "interrupt_cleanup.h"
 #include "utf8.h"
 
 OutputFile::~OutputFile() {
     if (fd_ >= 0) close(fd_);
-    if (!committed_ && !temporary_.empty()) unlink(temporary_.c_str());
+    if (!committed_ && !temporary_.empty()) {
+        unlink(temporary_.c_str());
+        keep_on_interrupt(temporary_);
+    }
+}
+
+bool output_can_be_written(const std::string& destination, std::string* error) {
+    size_t slash = destination.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : destination.substr(0, slash + 1);
+    struct stat info;
+    if (destination.empty() || destination.back() == '/' ||
+        (stat(destination.c_str(), &info) == 0 && S_ISDIR(info.st_mode))) {
+        *error = "output '" + printable(destination) + "' is a directory";
+        return false;
+    }
+    if (access(dir.c_str(), W_OK | X_OK) != 0) {
+        *error = "cannot write '" + printable(destination) + "': " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 void OutputFile::close_fd() {
@@ -27,19 +47,10 @@ bool OutputFile::create(const std::string& destination, std::string* error) {
         *error = "no output file given (-o)";
         return false;
     }
+    if (!output_can_be_written(destination, error)) return false;
     size_t slash = destination.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : destination.substr(0, slash + 1);
     std::string base = slash == std::string::npos ? destination : destination.substr(slash + 1);
-    if (base.empty()) {
-        *error = "output '" + printable(destination) + "' names a directory, not a file";
-        return false;
-    }
-    struct stat info;
-    if (stat(destination.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        *error = "output '" + printable(destination) + "' is a directory";
-        return false;
-    }
-    std::string pattern = (slash == std::string::npos ? "" : dir) + "." + base + ".XXXXXX";
+    std::string pattern = destination.substr(0, slash + 1) + "." + base + ".XXXXXX";
     if (pattern[0] != '/') {
         char* cwd = getcwd(nullptr, 0);
         if (cwd == nullptr) {
@@ -55,6 +66,7 @@ bool OutputFile::create(const std::string& destination, std::string* error) {
         return false;
     }
     temporary_ = pattern;
+    remove_on_interrupt(temporary_, false);
     return true;
 }
 
@@ -69,5 +81,6 @@ bool OutputFile::commit(mode_t mode, std::string* error) {
         return false;
     }
     committed_ = true;
+    keep_on_interrupt(temporary_);
     return true;
 }

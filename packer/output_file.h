@@ -7,6 +7,10 @@
 
 #include <string>
 
+// Whether `destination` could be created, checked before long work starts
+// (the directory exists and is writable, the name is not a directory).
+bool output_can_be_written(const std::string& destination, std::string* error);
+
 class OutputFile {
 public:
     OutputFile() = default;

@@ -8,11 +8,13 @@
 #include "utf8.h"
 
 bool write_block(const InputTree& tree, const PackSettings& settings, int fd, std::string* error) {
-    uint64_t total = 0;
-    for (const InputFile& file : tree.files) total += file.size;
+    // The whole entry stream: names, headers, data and the end marker.
+    uint64_t total = 2;
+    for (const InputFile& file : tree.files) total += 2 * (file.entry_name.size() + 1) + 12 + file.size;
     Progress progress(settings.show_progress, total);
 
     BlockWriter writer;
+    writer.on_progress = [&](uint64_t consumed) { progress.update(consumed); };
     if (!writer.begin(fd, settings.compression, error)) return false;
     FileSnapshot snapshot;
     for (const InputFile& file : tree.files) {
@@ -24,11 +26,7 @@ bool write_block(const InputTree& tree, const PackSettings& settings, int fd, st
         if (!writer.write(header.data(), header.size(), error)) return false;
         bool ok = replay_snapshot(
             snapshot,
-            [&](const unsigned char* data, size_t size) {
-                if (!writer.write(data, size, error)) return false;
-                progress.advance(size);
-                return true;
-            },
+            [&](const unsigned char* data, size_t size) { return writer.write(data, size, error); },
             error);
         if (!ok) return false;
     }

@@ -7,8 +7,12 @@ bool progress_wanted() { return isatty(STDERR_FILENO) == 1; }
 Progress::Progress(bool enabled, uint64_t total, std::FILE* stream)
     : enabled_(enabled), total_(total), stream_(stream), start_(std::chrono::steady_clock::now()) {}
 
-void Progress::advance(uint64_t bytes) {
-    done_ += bytes;
+Progress::~Progress() {
+    if (shown_ && !finished_) std::fputc('\n', stream_);
+}
+
+void Progress::update(uint64_t done) {
+    done_ = done < total_ ? done : total_;
     if (!enabled_) return;
     auto now = std::chrono::steady_clock::now();
     // A few updates a second are enough to read and cost nothing.
@@ -28,7 +32,9 @@ void Progress::show() {
 
 void Progress::finish() {
     if (!enabled_) return;
+    done_ = total_;
     show();
+    finished_ = true;
     std::fputc('\n', stream_);
     std::fflush(stream_);
 }

@@ -9,9 +9,13 @@
 
 class Progress {
 public:
-    // `enabled` is usually progress_wanted(); `total` is the input size.
+    // `enabled` is usually progress_wanted(); `total` is the amount of work.
     Progress(bool enabled, uint64_t total, std::FILE* stream = stderr);
-    void advance(uint64_t bytes);
+    // Ends a line left open by a pack that failed, so its message starts
+    // on a line of its own.
+    ~Progress();
+    // `done` of `total` is finished.
+    void update(uint64_t done);
     // Shows the final state and ends the line.
     void finish();
 
@@ -25,6 +29,7 @@ private:
     std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point last_shown_;
     bool shown_ = false;
+    bool finished_ = false;
 };
 
 // True when standard error is a terminal.

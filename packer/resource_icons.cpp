@@ -1,5 +1,7 @@
 #include "resource_icons.h"
 
+#include "fd_io.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -7,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "utf8.h"
 
 namespace {
 
@@ -28,7 +32,8 @@ void put32(std::string* b, uint32_t v) {
     put16(b, static_cast<uint16_t>(v >> 16));
 }
 
-std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+// Paths are shown escaped, so a broken name still makes one readable line.
+std::string quoted(const std::string& path) { return "\"" + printable(path) + "\""; }
 
 bool ends_with_nocase(const std::string& text, const char* suffix) {
     size_t n = std::strlen(suffix);
@@ -42,23 +47,9 @@ bool ends_with_nocase(const std::string& text, const char* suffix) {
 }
 
 bool read_file(const std::string& path, std::string* bytes, std::string* error) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        *error = "cannot read icon " + quoted(path) + ": " + std::strerror(errno);
-        return false;
-    }
-    bytes->clear();
-    char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->append(chunk, got);
-    bool failed = std::ferror(file) != 0;
-    int saved = errno;
-    std::fclose(file);
-    if (failed) {
-        *error = "cannot read icon " + quoted(path) + ": " + std::strerror(saved);
-        return false;
-    }
-    return true;
+    if (read_whole_file(path, bytes)) return true;
+    *error = "cannot read icon " + quoted(path) + ": " + std::strerror(errno);
+    return false;
 }
 
 bool looks_like_ico(const std::string& path, const std::string& bytes) {

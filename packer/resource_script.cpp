@@ -2,44 +2,9 @@
 
 #include <cstdio>
 
-namespace {
+#include "utf8.h"
 
-// Strict UTF-8 to UTF-16: no overlong forms, no surrogates, nothing past U+10FFFF.
-bool to_utf16(const std::string& text, std::u16string* out) {
-    out->clear();
-    size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        size_t length;
-        char32_t code, minimum;
-        if (lead < 0x80) {
-            length = 1, code = lead, minimum = 0;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2, code = lead & 0x1F, minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, code = lead & 0x0F, minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, code = lead & 0x07, minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length) return false;
-        for (size_t k = 1; k < length; ++k) {
-            const unsigned char next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = code << 6 | (next & 0x3F);
-        }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        if (code >= 0x10000) {
-            out->push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-            out->push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-        } else {
-            out->push_back(static_cast<char16_t>(code));
-        }
-        i += length;
-    }
-    return true;
-}
+namespace {
 
 // The version block records its own length and every part's in 16 bits; a
 // longer block would be written with wrapped lengths, and unreadable. Five
@@ -54,7 +19,7 @@ bool string_value(const char* key, const char* option, const std::string& value,
         return false;
     }
     std::u16string units;
-    to_utf16(value, &units);
+    utf8_to_utf16(value, &units);
     if (units.size() > max_value_units) {
         *error = std::string(option) + " is longer than " + std::to_string(max_value_units) +
                  " UTF-16 units, more than the version block holds";
@@ -88,7 +53,7 @@ bool parse_version(const std::string& version, unsigned parts[3], std::string* e
 
 bool wide_literal(const std::string& text, std::string* literal, std::string* error) {
     std::u16string units;
-    if (!to_utf16(text, &units)) {
+    if (!utf8_to_utf16(text, &units)) {
         *error = "not valid UTF-8";
         return false;
     }

@@ -1,6 +1,7 @@
 #include "resources.h"
 
-#include <sys/wait.h>
+#include "fd_io.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include "resource_coff.h"
 #include "resource_icons.h"
 #include "resource_script.h"
+#include "run_tool.h"
 
 namespace {
 
@@ -31,22 +33,9 @@ std::string data_dir() {
 }
 
 bool read_file(const std::string& path, std::string* bytes, std::string* error) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        *error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    bytes->clear();
-    char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->append(chunk, got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-        *error = "cannot read " + path;
-        return false;
-    }
-    return true;
+    if (read_whole_file(path, bytes)) return true;
+    *error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
 }
 
 bool write_file(const std::string& path, const std::string& bytes, std::string* error) {
@@ -67,26 +56,16 @@ bool write_file(const std::string& path, const std::string& bytes, std::string* 
 // Runs the resource compiler inside `dir`, so the script names its input
 // files plainly and no path ever passes through the preprocessor's shell.
 bool compile_script(const std::string& dir, std::string* error) {
-    const char* argv[] = {resource_compiler, "--codepage=1252", "--input-format=rc", "--output-format=coff",
-                          "--target=pe-x86-64", "-i", script_file, "-o", compiled_file, nullptr};
-    pid_t child = fork();
-    if (child < 0) {
-        *error = std::string("cannot start ") + resource_compiler + ": " + std::strerror(errno);
-        return false;
-    }
-    if (child == 0) {
-        if (chdir(dir.c_str()) == 0) execvp(argv[0], const_cast<char* const*>(argv));
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        *error = std::string(resource_compiler) + " failed" +
-                 (WIFEXITED(status) && WEXITSTATUS(status) == 127 ? " to start" : "");
-        return false;
-    }
-    return true;
+    const std::string log = dir + "/resource-compiler.log";
+    const int status = run_tool({resource_compiler, "--codepage=1252", "--input-format=rc", "--output-format=coff",
+                                 "--target=pe-x86-64", "-i", script_file, "-o", compiled_file},
+                                dir, log);
+    if (status == 0) return true;
+    const std::string output = read_text_file(log);
+    if (!output.empty()) std::fputs(output.c_str(), stderr);
+    *error = std::string(resource_compiler) +
+             (status < 0 ? " did not run" : " exited with status " + std::to_string(status));
+    return false;
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "interrupt_cleanup.h"
+
 namespace {
 
 int remove_one(const char* path, const struct stat*, int, struct FTW*) {
@@ -24,7 +26,9 @@ std::string temp_root() {
 WorkDir::~WorkDir() {
     // Depth first and without following links: a link to the user's block
     // is removed, never what it points to.
-    if (!path_.empty()) nftw(path_.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS);
+    if (path_.empty()) return;
+    nftw(path_.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS);
+    keep_on_interrupt(path_);
 }
 
 bool WorkDir::create(std::string* error) {
@@ -34,5 +38,6 @@ bool WorkDir::create(std::string* error) {
         return false;
     }
     path_ = pattern;
+    remove_on_interrupt(path_, true);
     return true;
 }

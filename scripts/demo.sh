@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The demo: builds everything, packs the example application
-# (examples/hello: a console program and its data files) into one launcher,
-# and runs it under Wine twice: a cold start that unpacks into the per-user
-# cache, and a warm start that finds every file intact and writes nothing.
+# (examples/hello: a console program and its data files) into one Windows
+# launcher and runs it under Wine twice: a cold start that unpacks into the
+# per-user cache, and a warm start that finds every file intact and writes
+# nothing. Then the same for the Linux build of the example and launcher.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/build.sh" >/dev/null
@@ -22,7 +23,7 @@ rm -rf "$cache/Quenlith"
 
 run() {
   set +e
-  "$WINE" "$app" "two words" --exit 3 | tr -d '\r'
+  "$@" "two words" --exit 3 | tr -d '\r'
   local code=${PIPESTATUS[0]}
   set -e
   echo "== the launcher exited with code $code"
@@ -30,12 +31,27 @@ run() {
 
 echo
 echo "== cold start (empty cache)"
-run
+run "$WINE" "$app"
 echo "== unpacked into the cache:"
 (cd "$cache" && find Quenlith -type f | sort | sed 's/^/   /')
 echo
 echo "== warm start (every file already there with the right checksum)"
-before=$(find "$cache/Quenlith" -type f -printf '%T@ %p\n' | sort)
-run
-after=$(find "$cache/Quenlith" -type f -printf '%T@ %p\n' | sort)
-if [ "$before" = "$after" ]; then echo "== no file was rewritten"; else echo "== files were rewritten"; fi
+warm() {
+  local before after
+  before=$(find "$1/Quenlith" -type f -printf '%T@ %p\n' | sort)
+  run "${@:2}"
+  after=$(find "$1/Quenlith" -type f -printf '%T@ %p\n' | sort)
+  if [ "$before" = "$after" ]; then echo "== no file was rewritten"; else echo "== files were rewritten"; fi
+}
+warm "$cache" "$WINE" "$app"
+
+echo
+echo "== Linux: packing build/examples/hello-linux into build/demo/hello-linux"
+linux_app="$root/build/demo/hello-linux"
+"$root/build/bin/packer" build "$root/build/examples/hello-linux" --main hello --target linux -o "$linux_app"
+export XDG_CACHE_HOME="$root/build/demo/cache"
+rm -rf "$XDG_CACHE_HOME"
+echo "== Linux cold start (empty cache in $XDG_CACHE_HOME)"
+run "$linux_app"
+echo "== Linux warm start"
+warm "$XDG_CACHE_HOME" "$linux_app"

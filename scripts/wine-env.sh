@@ -10,10 +10,12 @@ wine_start() {
     WINE_PREFIX_OWNED=1
   fi
   export WINEPREFIX
-  "$WINE" wineboot -i >/dev/null 2>&1 || true
-  # wineboot leaves a short-lived server behind; replace it by a persistent one
-  "$WINESERVER" -k 2>/dev/null || true
   "$WINESERVER" -p
+  # Boot under the persistent server, so that the prefix's services start
+  # here with their output going nowhere. Started later by a test's first
+  # program, they would inherit its pipes and hold them open for the life of
+  # the server, and that test would wait for an end of output that never comes.
+  "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || true
 }
 
 wine_stop() {

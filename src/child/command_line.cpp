@@ -93,7 +93,7 @@ void build_child_command_line() {
     if (own_module_name[0] == 0 && os_module_path(own_module_name, path_capacity) == 0) fatal_stop();
     if (count > 0) args[0] = own_module_name;
 
-    Line line{child_command_line, command_line_capacity, 0};
+    Line line{child_command_line, longest_command_line + 1, 0};
     for (int i = 0; i < count; ++i) {
         if (i > 0 && !put(line, u' ')) fatal_stop();
         if (!put_argument(line, args[i])) fatal_stop();

@@ -4,6 +4,7 @@
 #include "launcher/state.h"
 #include "launcher/text.h"
 #include "payload/attached.h"
+#include "payload/target_lock.h"
 #include "platform/platform.h"
 
 namespace {
@@ -52,12 +53,31 @@ void build_entry_path() {
 }
 
 // A stored 0 would equal the checksum of a missing file, so it never counts
-// as a match: the entry is written rather than silently left out.
-bool already_on_disk(uint32_t stored) { return stored != 0 && existing_file_checksum(entry_path) == stored; }
+// as a match: the entry is written rather than silently left out. An empty
+// file has no checksum to compare (it reads as missing): one that is there
+// is in place, and rewriting it at every start would fail while a running
+// program holds it.
+bool already_on_disk(uint32_t stored, uint64_t size) {
+    uint64_t found = 0;
+    if (size == 0) return os_file_size(entry_path, &found) && found == 0;
+    return stored != 0 && existing_file_checksum(entry_path) == stored;
+}
+
+// The first entry of a run that needs writing waits for any other launcher
+// writing the same directory, then looks again: that launcher may just have
+// written this very file, and rewriting it now could pull it from under a
+// child already running on it.
+bool needs_writing(uint32_t stored, uint64_t size) {
+    if (already_on_disk(stored, size)) return false;
+    if (target_dir_lock_tried()) return true;
+    make_parent_dirs(entry_path);
+    lock_target_dir();
+    return !already_on_disk(stored, size);
+}
 
 FileHandle open_entry_file() {
     make_parent_dirs(entry_path);
-    FileHandle file = os_open_for_write(entry_path);
+    FileHandle file = open_for_writing_under_lock(entry_path);
     if (file == nullptr) fatal_open_for_writing(entry_path);
     return file;
 }
@@ -88,8 +108,9 @@ void unpack_entries() {
         if (main_exe_path[0] == 0) text_copy(main_exe_path, entry_path, path_capacity);
         uint64_t size = read_u64();
         uint32_t stored = read_u32();
-        FileHandle file = already_on_disk(stored) ? nullptr : open_entry_file();
+        FileHandle file = needs_writing(stored, size) ? open_entry_file() : nullptr;
         copy_entry_data(size, file);
         if (file != nullptr) os_close_file(file);
     }
+    unlock_target_dir();
 }

@@ -172,3 +172,27 @@ bool os_add_ctrl_handler(bool (*handler)(uint32_t event));
 // console control handler uses it to keep its event from reaching the
 // system's default handling while the main sequence ends the launcher.
 void os_hold_thread();
+
+// ---- the unpack lock ------------------------------------------------------
+
+using DirLock = void*;
+
+// Waits until this process holds the lock that every launcher of this user
+// takes before it writes into the directory `dir`, which exists. `key` names
+// the lock on systems whose locks live in a namespace of names rather than
+// on the directory itself (Windows: a mutex in the session's namespace); it
+// is short ASCII text derived from `dir`. A lock whose last holder ended
+// without releasing it counts as taken. Null when the lock cannot be had.
+DirLock os_lock_dir(const char16_t* dir, const char16_t* key);
+void os_unlock_dir(DirLock lock);
+
+// True when an open failed with `code` because another process has the file
+// open or mapped in a way that forbids it: a conflict that lasts only while
+// another launcher checks the file.
+bool os_in_use_error(uint32_t code);
+
+void os_sleep(uint32_t milliseconds);
+
+// The size of an existing regular file; false when `path` names nothing or
+// something else. Needs no access to the file's contents.
+bool os_file_size(const char16_t* path, uint64_t* size);

@@ -19,16 +19,28 @@ WINE = os.environ.get("WINE") or shutil.which("wine64") or "/usr/lib/wine/wine64
 WINESERVER = os.environ.get("WINESERVER") or shutil.which("wineserver") or "/usr/lib/wine/wineserver"
 
 
+def _start_wine_services():
+    """For a prefix prepared elsewhere: the first program its server runs
+    starts Wine's own services, which inherit that program's standard streams
+    and outlive it, so a test capturing output would wait for them forever.
+    Started here, they hold /dev/null instead."""
+    subprocess.run([WINE, "cmd", "/c", "exit"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300)
+
+
 def _ensure_prefix():
     if os.environ.get("WINEPREFIX"):
+        _start_wine_services()
         return
     prefix = tempfile.mkdtemp(prefix="zembra-wine.")
     os.environ["WINEPREFIX"] = prefix
     os.environ["WINEDEBUG"] = "-all"
-    subprocess.run([WINE, "wineboot", "-i"], capture_output=True, timeout=300)
-    # wineboot leaves a short-lived server behind; replace it by a persistent one
-    subprocess.run([WINESERVER, "-k"], capture_output=True)
     subprocess.run([WINESERVER, "-p"], check=True)
+    # Boot under the persistent server, so that the prefix's services start
+    # now with their output going nowhere: started by a test's first program,
+    # they would inherit its pipes and keep them open for the life of the server.
+    subprocess.run([WINE, "wineboot", "-i"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300)
 
     def cleanup():
         subprocess.run([WINESERVER, "-k"], capture_output=True)

@@ -12,13 +12,13 @@ DRIVER = WIN_TOOLS / "console_event.exe"
 
 
 class ConsoleEventTest(WineTestCase):
-    def pack(self, extra_files=None):
+    def pack(self, extra_files=None, *options):
         app = self.tmp / "app"
         app.mkdir()
         shutil.copy(PROBE, app / "probe.exe")
         write_tree(app, extra_files or {})
         self.cache = self.tmp / "cache"
-        return build_launcher(app, self.tmp / "launcher.exe", "--unpack-spec", windows_path(self.cache))
+        return build_launcher(app, self.tmp / "launcher.exe", "--unpack-spec", windows_path(self.cache), *options)
 
     def deliver(self, launcher, wait_file, event, env):
         """Runs the driver; returns its report as a dict of numbers."""
@@ -67,7 +67,7 @@ class ConsoleEventTest(WineTestCase):
         # Entries after the main executable keep the launcher unpacking long
         # after the first of them appears on disk.
         big = bytes(96 * 1024 * 1024)
-        launcher = self.pack({f"data/{n}.bin": big for n in range(3)})
+        launcher = self.pack({f"data/{n}.bin": big for n in range(3)}, "--level", "1")
         ready = self.tmp / "ready.json"
         report, run = self.deliver(launcher, self.cache / "data" / "0.bin", 0, {
             "PROBE_OUT": windows_path(ready),

@@ -17,18 +17,38 @@ def users_dir():
 
 class UnpackSpec(WineTestCase):
     def launcher(self, spec, name="App.exe"):
-        return build_launcher(HELLO, self.tmp / name, "--main", "hello.exe", "--unpack-spec", spec)
+        return build_launcher(HELLO, self.tmp / name, "--main", "hello.exe", "--unpack-spec", spec, "--level", "1")
 
-    def test_failed_spec_prints_the_template_and_aborts(self):
-        # The first leaves nothing to normalise, the second a usable prefix:
-        # both must report the template itself.
-        for spec in ["{NOPE}\\x", windows_path(self.tmp) + "\\out\\{TEMPX}"]:
-            with self.subTest(spec=spec):
-                run = run_wine(self.launcher(spec))
-                self.assertEqual(run.stderr_bytes, f"Error, couldn't runtime expand spec '{spec}'.\r\n".encode())
-                self.assertEqual(run.out, "")
-                self.assertEqual(run.returncode, 3)   # abort's status under Wine
-                self.assertFalse((self.tmp / "out").exists())
+    def refused_spec_launcher(self, spec):
+        """A launcher holding a spec the packer refuses: built with {HOME} in
+        place of {NOPE} (the same length), then patched in the image."""
+        exe = self.launcher(spec.replace("{NOPE}", "{HOME}"))
+        image = exe.read_bytes()
+        built = (spec.replace("{NOPE}", "{HOME}") + "\0").encode("utf-16-le")
+        self.assertEqual(image.count(built), 1)
+        exe.write_bytes(image.replace(built, (spec + "\0").encode("utf-16-le")))
+        return exe
+
+    def assert_expansion_failure(self, exe, spec):
+        run = run_wine(exe)
+        self.assertEqual(run.stderr_bytes, f"Error, couldn't runtime expand spec '{spec}'.\r\n".encode())
+        self.assertEqual(run.out, "")
+        self.assertEqual(run.returncode, 3)   # abort's status under Wine
+        self.assertEqual([p.name for p in self.tmp.iterdir()], [exe.name], "nothing was unpacked")
+
+    def test_failed_expansion_prints_the_template_and_aborts(self):
+        with self.subTest("unknown placeholder"):
+            spec = windows_path(self.tmp) + "\\out\\{NOPE}"
+            self.assert_expansion_failure(self.refused_spec_launcher(spec), spec)
+        with self.subTest("no room left for the text after a long value"):
+            # Within the packer's limit as a template, too long once expanded.
+            spec = "{PROGRAM_DIR}\\" + "y" * (4095 - len("{PROGRAM_DIR}\\"))
+            self.assert_expansion_failure(self.launcher(spec), spec)
+
+    # The expansion leaves nothing that can be made a full path: the failed
+    # expansion is still what the user is told about.
+    def test_failed_expansion_with_nothing_before_it_is_reported(self):
+        self.assert_expansion_failure(self.refused_spec_launcher("{NOPE}\\x"), "{NOPE}\\x")
 
     def test_environment_held_values_are_fresh_and_repeat(self):
         spec = windows_path(self.tmp) + "\\{PID}-{TIME}-{TIME_US}-{RANDOM}-{pid}-{time}-{time_us}-{random}"

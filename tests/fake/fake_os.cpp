@@ -1,5 +1,7 @@
 #include "fake_os.h"
 
+#include "payload/attached.h"
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -46,6 +48,10 @@ struct FakeFile {
     std::u16string path;
 };
 
+// Files still open when a test ends (a fatal path leaves them so, as the end
+// of a process would close them) are closed by the next reset.
+std::set<FakeFile*> live_files;
+
 FakeChild* as_child(ChildHandle handle) {
     size_t index = reinterpret_cast<uintptr_t>(handle) - 1;
     return index < state.children.size() ? &state.children[index] : nullptr;
@@ -56,9 +62,19 @@ FakeChild* as_child(ChildHandle handle) {
 FakeOs& fake_os() { return state; }
 
 void fake_reset() {
+    for (FakeFile* file : live_files) delete file;
+    live_files.clear();
     state = FakeOs{};
     arg_storage.clear();
     array_storage.clear();
+}
+
+void fake_process_end() {
+    for (FakeFile* file : live_files) delete file;
+    live_files.clear();
+    state.open_handles = 0;
+    state.open_views = 0;
+    state.locks_held = 0;
 }
 
 bool fake_is_dir(const std::u16string& path) { return is_drive(path) || state.dirs.count(path) > 0; }
@@ -144,6 +160,12 @@ FileHandle os_open_for_write(const char16_t* path) {
         state.last_error = 5;
         return nullptr;
     }
+    auto busy = state.in_use.find(file);
+    if (busy != state.in_use.end() && busy->second > 0) {
+        --busy->second;
+        state.last_error = 32;   // ERROR_SHARING_VIOLATION
+        return nullptr;
+    }
     if (!fake_is_dir(parent_of(file))) {
         state.last_error = 3;
         return nullptr;
@@ -151,7 +173,9 @@ FileHandle os_open_for_write(const char16_t* path) {
     state.files[file].clear();
     state.opened_for_write.push_back(file);
     ++state.open_handles;
-    return new FakeFile{file};
+    FakeFile* handle = new FakeFile{file};
+    live_files.insert(handle);
+    return handle;
 }
 
 bool os_write_file(FileHandle file, const void* data, uint32_t size, uint32_t* written) {
@@ -169,6 +193,7 @@ bool os_write_file(FileHandle file, const void* data, uint32_t size, uint32_t* w
 
 void os_close_file(FileHandle file) {
     --state.open_handles;
+    live_files.erase(static_cast<FakeFile*>(file));
     delete static_cast<FakeFile*>(file);
 }
 
@@ -219,6 +244,8 @@ ChildHandle os_start_child(const char16_t* application, char16_t* command_line, 
         return nullptr;
     }
     FakeChild child;
+    child.env = state.env;
+    child.decoder_released = decode_context == nullptr;
     child.application = application;
     child.command_line = command_line;
     for (int i = 0; i < arg_count; ++i) child.args.emplace_back(args[i]);
@@ -262,3 +289,25 @@ bool os_add_ctrl_handler(bool (*handler)(uint32_t)) {
 }
 
 void os_hold_thread() { ++state.holds; }
+
+DirLock os_lock_dir(const char16_t* dir, const char16_t* key) {
+    state.lock_dirs.emplace_back(dir);
+    state.lock_keys.emplace_back(key);
+    if (state.on_lock) state.on_lock();
+    if (state.lock_fails) return nullptr;
+    ++state.locks_held;
+    return &state;
+}
+
+void os_unlock_dir(DirLock) { --state.locks_held; }
+
+bool os_in_use_error(uint32_t code) { return code == 32 || code == 33 || code == 1224; }
+
+void os_sleep(uint32_t milliseconds) { state.sleeps.push_back(milliseconds); }
+
+bool os_file_size(const char16_t* path, uint64_t* size) {
+    auto it = state.files.find(path);
+    if (it == state.files.end()) return false;
+    *size = it->second.size();
+    return true;
+}

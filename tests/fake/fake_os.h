@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -15,6 +16,8 @@
 #include "platform/platform.h"
 
 struct FakeChild {
+    std::map<std::u16string, std::u16string> env;   // the environment it started with
+    bool decoder_released = false;                   // no decode context existed at its start
     std::u16string application;
     std::u16string command_line;
     std::vector<std::u16string> args;
@@ -89,10 +92,27 @@ struct FakeOs {
     // Runs at the start of every os_wait_child (child, timeout), so that a
     // test can deliver an event while a wait is in progress.
     std::function<void(ChildHandle, uint32_t)> on_wait;
+
+    // the unpack lock
+    std::vector<std::u16string> lock_dirs;   // every os_lock_dir call, in order
+    std::vector<std::u16string> lock_keys;
+    bool lock_fails = false;
+    int locks_held = 0;
+    // Runs inside os_lock_dir before it returns: the moment another
+    // launcher that held the lock finishes its work.
+    std::function<void()> on_lock;
+    // Opens for writing of these paths fail with a sharing violation (32)
+    // this many times before they succeed: another process has the file open.
+    std::map<std::u16string, int> in_use;
+    std::vector<uint32_t> sleeps;   // every os_sleep, in milliseconds
 };
 
 // The one fake, reset to the defaults above by fake_reset().
 FakeOs& fake_os();
 void fake_reset();
+
+// What the end of a process does: its open files, views and lock are
+// released; files and directories stay for the next start.
+void fake_process_end();
 
 bool fake_is_dir(const std::u16string& path);

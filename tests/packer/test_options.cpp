@@ -55,6 +55,30 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(line.command, "help");
 }
 
+// The default spec follows the target's separator; a spec the user gave is
+// kept as written, whichever order the options come in.
+TEST(CommandLine, TargetChoosesTheDefaultUnpackSpecOnly) {
+    struct Case {
+        std::vector<const char*> args;
+        const char* target;
+        const char* spec;
+    };
+    const Case cases[] = {
+        {{"link", "b", "-o", "a"}, "windows", "{CACHE_DIR}\\Quenlith\\{VERSION}"},
+        {{"link", "b", "-o", "a", "--target", "windows"}, "windows", "{CACHE_DIR}\\Quenlith\\{VERSION}"},
+        {{"link", "b", "-o", "a", "--target=linux"}, "linux", "{CACHE_DIR}/Quenlith/{VERSION}"},
+        {{"build", "in", "-o", "a", "--unpack-spec", "{TEMP}\\x", "--target", "linux"}, "linux", "{TEMP}\\x"},
+        {{"build", "in", "-o", "a", "--target", "linux", "--unpack-spec", "{HOME}/y"}, "linux", "{HOME}/y"},
+    };
+    for (const Case& c : cases) {
+        CommandLine line;
+        std::string error;
+        ASSERT_TRUE(parse(c.args, &line, &error)) << error;
+        EXPECT_EQ(line.target, c.target);
+        EXPECT_EQ(line.identity.unpack_spec, c.spec);
+    }
+}
+
 TEST(CommandLine, RefusedWithAReasonNamingTheOption) {
     struct Case {
         std::vector<const char*> args;
@@ -80,6 +104,8 @@ TEST(CommandLine, RefusedWithAReasonNamingTheOption) {
         {{"link", "-o", "b"}, "missing the block file"},
         {{"pack", "in"}, "missing the output file: pass -o"},
         {{"pack", "in", "other", "-o", "b"}, "unexpected argument 'other'"},
+        {{"build", "in", "-o", "a", "--target", "macos"}, "option --target takes windows or linux, not 'macos'"},
+        {{"pack", "in", "-o", "b", "--target", "linux"}, "option --target does not apply to 'packer pack'"},
     };
     for (const Case& c : cases) {
         CommandLine line;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "child/command_line.h"
+#include "command_line_split.h"
 #include "fake_os.h"
 #include "isolated.h"
 #include "launcher/state.h"
@@ -86,8 +87,8 @@ TEST_F(CommandLine, ModulePathReplacesArgumentZeroAndIsQuotedLikeAnyArgument) {
 }
 
 TEST_F(CommandLine, FitsExactlyTheLongestLineAndStopsAtOneUnitMore) {
-    // The module path and its separator take 17 of the 32767 units.
-    const size_t room = command_line_capacity - 1 - module.size() - 1;
+    // The module path and its separator take 17 of the 32766 units.
+    const size_t room = longest_command_line - module.size() - 1;
     const std::u16string x(room, u'x');
     const std::u16string quoted = u" " + std::u16string(room - 3, u'x');            // two quotes added
     const std::u16string trailing = u" " + std::u16string(room - 5, u'x') + u"\\";  // and a backslash doubled
@@ -115,7 +116,7 @@ TEST_F(CommandLine, FitsExactlyTheLongestLineAndStopsAtOneUnitMore) {
         EXPECT_TRUE(run.exited);
         EXPECT_EQ(run.err, "");
         if (c.fits) {
-            EXPECT_EQ(run.out, "built 32767");
+            EXPECT_EQ(run.out, "built 32766");
         } else {
             EXPECT_EQ(run.exit_code, 2);
             EXPECT_EQ(run.out, "");
@@ -156,43 +157,7 @@ TEST(AppendQuotedArgument, AppendsToWhatIsThereOrLeavesItUnchanged) {
     EXPECT_EQ(std::u16string(line), u"ab\"c d\"");
 }
 
-// The system's splitting rules for the arguments after argument 0, as
-// CommandLineToArgvW applies them.
-std::vector<std::u16string> split_after_first(const std::u16string& line) {
-    auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
-    size_t i = 0, n = line.size();
-    if (n > 0 && line[0] == u'"') {
-        i = line.find(u'"', 1);
-        i = i == std::u16string::npos ? n : i + 1;
-    } else {
-        while (i < n && !blank(line[i])) ++i;
-    }
-    std::vector<std::u16string> args;
-    for (;;) {
-        while (i < n && blank(line[i])) ++i;
-        if (i >= n) return args;
-        std::u16string arg;
-        bool quoted = false;
-        while (i < n && (quoted || !blank(line[i]))) {
-            if (line[i] == u'\\') {
-                size_t run = 0;
-                while (i < n && line[i] == u'\\') ++run, ++i;
-                if (i < n && line[i] == u'"') {
-                    arg.append(run / 2, u'\\');
-                    if (run % 2 == 1) arg += line[i++];
-                } else {
-                    arg.append(run, u'\\');
-                }
-            } else if (line[i] == u'"') {
-                quoted = !quoted;
-                ++i;
-            } else {
-                arg += line[i++];
-            }
-        }
-        args.push_back(arg);
-    }
-}
+using command_line_split::split_after_first;
 
 TEST_F(CommandLine, SplittingTheJoinedLineGivesTheArgumentsBack) {
     const std::u16string alphabet = u"ab \t\"\\\\\\\n\v\r\u00e9\u4e2d";

@@ -8,13 +8,6 @@
 #include "fake_os.h"
 #include "payload/unpack.h"
 
-// TEMPORARY until the path expansion is on main: "{HOME}" is the profile folder.
-bool expand_spec(char16_t* output, const char16_t*, size_t capacity) {
-    if (os_known_folder(KnownFolder::profile, output, capacity)) return true;
-    output[0] = 0;
-    return false;
-}
-
 namespace {
 
 using Paths = std::vector<std::u16string>;

@@ -6,6 +6,7 @@
 #include "launcher/main.h"
 #include "platform/platform.h"
 #include "platform/posix/convert.h"
+#include "platform/posix/ending.h"
 
 namespace {
 
@@ -36,5 +37,5 @@ int main(int argc, char** argv) {
         native_to_utf16(argv[i], wide_args[i], capacity);
     }
     wide_count = argc;
-    return static_cast<int>(launcher_main());
+    return launcher_exit_status(launcher_main());
 }

@@ -2,18 +2,21 @@
 // argument vector as it is (no command line to re-split), and SIGINT, SIGHUP
 // and SIGTERM reach the handler on a thread of its own, never in a signal
 // context.
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <pthread.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
 #include "platform/posix/convert.h"
+#include "platform/posix/ending.h"
 
 extern char** environ;
 
@@ -32,6 +35,49 @@ bool (*ctrl_handler)(uint32_t) = nullptr;
 sigset_t ctrl_signals;
 sigset_t mask_before_handler;
 bool handler_registered = false;
+
+// The child the event signals are passed on to. The lock keeps a signal
+// from being sent while the child is reaped, so it never reaches a process
+// that merely reuses the number.
+pthread_mutex_t live_child_lock = PTHREAD_MUTEX_INITIALIZER;
+pid_t live_child = 0;
+
+// How the launcher should end: the signal whose event it is handling (set
+// before the handler runs), the one that made it kill the child, and the
+// one that ended the child by itself.
+std::atomic<int> event_signal{0};
+std::atomic<int> killed_child_on{0};
+std::atomic<int> child_end_signal{0};
+
+void set_live_child(pid_t pid) {
+    pthread_mutex_lock(&live_child_lock);
+    live_child = pid;
+    pthread_mutex_unlock(&live_child_lock);
+}
+
+// A signal typed at the terminal or sent by a hang-up reaches the whole
+// foreground process group, the child included, and comes from the kernel;
+// one sent to the launcher alone (kill, a service manager) would never
+// reach the child unless passed on.
+void pass_on_to_child(const siginfo_t& info) {
+    if (info.si_code == SI_KERNEL) return;
+    pthread_mutex_lock(&live_child_lock);
+    if (live_child != 0) kill(live_child, info.si_signo);
+    pthread_mutex_unlock(&live_child_lock);
+}
+
+// Ends the launcher by `signal_number`'s default action. The child has
+// already left its own core file if the signal makes one.
+void end_by_signal(int signal_number) {
+    rlimit no_core = {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    std::signal(signal_number, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(signal_number);
+}
 
 // Has the child ended? Fills `info` without reaping it.
 bool peek_end(pid_t pid, siginfo_t* info, int flags) {
@@ -75,16 +121,14 @@ uint32_t event_for(int signal_number) {
 
 void* ctrl_thread(void*) {
     for (;;) {
-        int signal_number = 0;
-        if (sigwait(&ctrl_signals, &signal_number) != 0) continue;
+        siginfo_t info;
+        int signal_number = sigwaitinfo(&ctrl_signals, &info);
+        if (signal_number < 0) continue;
+        pass_on_to_child(info);
+        event_signal.store(signal_number);
         if (ctrl_handler(event_for(signal_number))) continue;
         // Passed on: the signal's default action, which ends the launcher.
-        std::signal(signal_number, SIG_DFL);
-        sigset_t one;
-        sigemptyset(&one);
-        sigaddset(&one, signal_number);
-        pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-        raise(signal_number);
+        end_by_signal(signal_number);
     }
     return nullptr;
 }
@@ -118,6 +162,7 @@ ChildHandle os_start_child(const char16_t* application, char16_t*, char16_t* con
         errno = error;
         return nullptr;
     }
+    set_live_child(child->pid);
     return child;
 }
 
@@ -140,21 +185,38 @@ bool os_wait_child(ChildHandle handle, uint32_t timeout_ms) {
 bool os_child_exit_code(ChildHandle handle, uint32_t* code) {
     siginfo_t info;
     if (!peek_end(as_child(handle)->pid, &info, WNOHANG)) return false;
-    if (info.si_code == CLD_EXITED)
+    if (info.si_code == CLD_EXITED) {
         *code = static_cast<uint32_t>(info.si_status) & 0xFF;
-    else
+    } else {
         *code = 128 + static_cast<uint32_t>(info.si_status);
+        child_end_signal.store(info.si_status);
+    }
     return true;
 }
 
 // POSIX cannot choose the exit code of a killed process: it reports the
-// signal instead.
-void os_terminate_child(ChildHandle handle, uint32_t) { kill(as_child(handle)->pid, SIGKILL); }
+// signal instead. The launcher then ends by the signal it was handling.
+void os_terminate_child(ChildHandle handle, uint32_t) {
+    killed_child_on.store(event_signal.load());
+    kill(as_child(handle)->pid, SIGKILL);
+}
 
 void os_close_child(ChildHandle handle) {
+    pthread_mutex_lock(&live_child_lock);
+    if (live_child == as_child(handle)->pid) live_child = 0;
     int status = 0;
     waitpid(as_child(handle)->pid, &status, WNOHANG);
+    pthread_mutex_unlock(&live_child_lock);
     std::free(handle);
+}
+
+int launcher_exit_status(uint32_t code) {
+    int signal_number = killed_child_on.load();
+    if (signal_number == 0) signal_number = child_end_signal.load();
+    // Should the signal's default action not end a process, the shells'
+    // convention of 128 plus its number stands.
+    if (signal_number != 0) end_by_signal(signal_number);
+    return static_cast<int>(code);
 }
 
 bool os_add_ctrl_handler(bool (*handler)(uint32_t event)) {

@@ -1,0 +1,34 @@
+// Launchers of one application started at the same moment share one target
+// directory. Without a lock, a second launcher that finds a file missing or
+// half written truncates and rewrites it, possibly after the first has
+// started its child on that very file. Writers therefore take a lock per
+// target directory: lazily, before the first write of a run, and keep it to
+// the end marker. A start that finds everything in place never takes it.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/platform.h"
+
+// "zembra-unpack-" and 16 hex digits: a hash of `dir` with ASCII letters
+// folded to upper case and trailing separators dropped, so that two
+// spellings of one directory name one lock.
+inline constexpr size_t target_lock_key_capacity = 32;
+void target_lock_key(const char16_t* dir, char16_t* out);
+
+// Takes the lock of target_dir, which must exist by then; waits while
+// another launcher holds it. Done once per run: a lock that cannot be had
+// leaves the launcher writing as it would without one.
+void lock_target_dir();
+
+// True once lock_target_dir has been called in this run.
+bool target_dir_lock_tried();
+
+// Releases the lock, if held, and forgets the attempt.
+void unlock_target_dir();
+
+// os_open_for_write, but while this launcher holds the lock it waits out
+// another launcher that is only checking the file (its read handle or view
+// forbids the open for a moment), up to about two seconds. A file still in
+// use after that, such as one a running program holds, fails as before.
+FileHandle open_for_writing_under_lock(const char16_t* path);

@@ -1,0 +1,33 @@
+// The unpack lock on Windows: a named mutex in the session's namespace.
+// Mutexes die with their last handle, so nothing is left behind, and one
+// held by a launcher that was killed is handed on as abandoned.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+DirLock os_lock_dir(const char16_t*, const char16_t* key) {
+    wchar_t name[96] = L"Local\\";
+    size_t n = 6;
+    for (; *key != 0 && n + 1 < sizeof name / sizeof name[0]; ++key) name[n++] = static_cast<wchar_t>(*key);
+    name[n] = 0;
+    // Not inheritable: the child never holds the lock.
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    if (mutex == nullptr) return nullptr;
+    DWORD result = WaitForSingleObject(mutex, INFINITE);
+    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) {
+        CloseHandle(mutex);
+        return nullptr;
+    }
+    return mutex;
+}
+
+void os_unlock_dir(DirLock lock) {
+    ReleaseMutex(static_cast<HANDLE>(lock));
+    CloseHandle(static_cast<HANDLE>(lock));
+}
+
+bool os_in_use_error(uint32_t code) {
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION || code == ERROR_USER_MAPPED_FILE;
+}
+
+void os_sleep(uint32_t milliseconds) { Sleep(milliseconds); }

@@ -1,0 +1,314 @@
+"""The packer from the outside: blocks that Debian's zstd tool reads back,
+bad input refused without output, progress only on a terminal, and
+launchers linked around a block that Wine starts."""
+
+import base64
+import os
+import pty
+import random
+import re
+import signal
+import subprocess
+import time
+import unittest
+import zlib
+from pathlib import Path
+
+from harness import EXAMPLES, PACKER, WineTestCase, local_app_data, packer, run_wine, write_tree
+
+
+def split_block(block):
+    """(frame, padding, trailer offset) of a block; fails unless the block is
+    magic, exactly one zstd frame that the zstd tool decodes, zero padding to
+    a multiple of 8 and a trailer holding its own offset."""
+    assert block[:3] == b"QVR", "magic"
+    offset = int.from_bytes(block[-8:], "little")
+    assert offset == len(block) - 8 and offset % 8 == 0, "trailer"
+    decoded = []
+    for padding in range(8):
+        frame = block[3:offset - padding]
+        result = subprocess.run(["zstd", "-d", "-c", "-q"], input=frame, capture_output=True)
+        if result.returncode == 0:
+            decoded.append((frame, padding, result.stdout))
+    assert len(decoded) == 1, "exactly one way to cut the frame from the padding"
+    frame, padding, stream = decoded[0]
+    assert block[3 + len(frame):offset] == b"\0" * padding, "zero padding"
+    return frame, stream
+
+
+def parse_stream(stream):
+    """[(name, size, checksum, data)] up to the end marker, and the rest."""
+    entries, pos = [], 0
+    while True:
+        end = pos
+        while stream[end:end + 2] != b"\0\0":
+            end += 2
+        name = stream[pos:end].decode("utf-16-le")
+        pos = end + 2
+        if not name:
+            return entries, stream[pos:]
+        size = int.from_bytes(stream[pos:pos + 8], "little")
+        checksum = int.from_bytes(stream[pos + 8:pos + 12], "little")
+        pos += 12
+        entries.append((name, size, checksum, stream[pos:pos + size]))
+        pos += size
+
+
+def section(exe, name):
+    """The raw bytes of one section of a PE image, found with objdump."""
+    headers = subprocess.run(["x86_64-w64-mingw32-objdump", "-h", str(exe)], capture_output=True, text=True,
+                             check=True).stdout
+    for line in headers.splitlines():
+        fields = line.split()
+        if len(fields) >= 6 and fields[1] == name:
+            size, file_offset = int(fields[2], 16), int(fields[5], 16)
+            return Path(exe).read_bytes()[file_offset:file_offset + size]
+    raise AssertionError(f"no section {name} in {exe}")
+
+
+def utf16z(text):
+    return (text + "\0").encode("utf-16-le")
+
+
+class PackTest(WineTestCase):
+    def test_block_is_one_zstd_frame_holding_every_file_in_order(self):
+        rng = random.Random(7)
+        files = {
+            "app.exe": b"MZ" + bytes(rng.randrange(8) for _ in range(200000)),
+            "b.txt": "second at the top",
+            "A.txt": "upper case first",
+            "empty.dat": b"",
+            "zero-crc.bin": bytes.fromhex("9d0ad96d"),
+            "lib/x.dll": "x",
+            "lib/sub/y.dat": "y",
+            "lib.d/v": "v",
+            "données/café.txt": "non-ASCII names",
+        }
+        write_tree(self.tmp / "in", files)
+        packer("pack", self.tmp / "in", "-o", self.tmp / "one.bin", "--threads", "1")
+        packer("pack", self.tmp / "in", "-o", self.tmp / "two.bin", "--threads", "2")
+        block = (self.tmp / "one.bin").read_bytes()
+        self.assertEqual(block, (self.tmp / "two.bin").read_bytes(), "the worker count must not change the block")
+
+        frame, stream = split_block(block)
+        (self.tmp / "frame.zst").write_bytes(frame)
+        listing = subprocess.run(["zstd", "-lv", str(self.tmp / "frame.zst")], capture_output=True, text=True)
+        self.assertRegex(listing.stdout, r"# Zstandard Frames: 1\b")
+        self.assertRegex(listing.stdout, r"Window Size: 128 MiB")
+
+        entries, rest = parse_stream(stream)
+        self.assertEqual(rest, b"")
+        self.assertEqual([e[0] for e in entries],
+                         ["app.exe", "A.txt", "b.txt", "empty.dat", "zero-crc.bin",
+                          "donn\u00e9es\\caf\u00e9.txt", "lib\\x.dll", "lib\\sub\\y.dat", "lib.d\\v"])
+        for name, size, checksum, data in entries:
+            content = files[name.replace("\\", "/")]
+            content = content.encode() if isinstance(content, str) else content
+            self.assertEqual(data, content, name)
+            self.assertEqual(size, len(content), name)
+            self.assertEqual(checksum, zlib.crc32(content) or 1, name)
+
+    def test_empty_input_and_empty_subdirectory_only_warn(self):
+        (self.tmp / "empty").mkdir()
+        result = packer("pack", self.tmp / "empty", "-o", self.tmp / "empty.bin")
+        self.assertIn("warning", result.stderr)
+        self.assertEqual(parse_stream(split_block((self.tmp / "empty.bin").read_bytes())[1]), ([], b""))
+
+        write_tree(self.tmp / "in", {"app.exe": "MZ"})
+        (self.tmp / "in" / "logs").mkdir()
+        result = packer("pack", self.tmp / "in", "-o", self.tmp / "in.bin")
+        self.assertRegex(result.stderr, r"^packer: warning: .*'logs'.*\n$")
+        entries, _ = parse_stream(split_block((self.tmp / "in.bin").read_bytes())[1])
+        self.assertEqual([e[0] for e in entries], ["app.exe"])
+
+    def test_progress_only_on_a_terminal(self):
+        write_tree(self.tmp / "in", {"app.exe": os.urandom(3 << 20)})
+        piped = packer("pack", self.tmp / "in", "-o", self.tmp / "piped.bin", "--level", "1")
+        self.assertEqual(piped.stderr, "")
+
+        master, slave = pty.openpty()
+        process = subprocess.Popen([str(PACKER), "pack", str(self.tmp / "in"), "-o", str(self.tmp / "tty.bin"),
+                                    "--level", "1"], stdout=subprocess.DEVNULL, stderr=slave)
+        os.close(slave)
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:   # the terminal closes when the packer ends
+                break
+            if not chunk:
+                break
+            shown += chunk
+        os.close(master)
+        self.assertEqual(process.wait(), 0)
+        text = shown.decode()
+        self.assertRegex(text, r"\rpacking +100%")
+        self.assertIn("MB/s", text)
+        self.assertEqual((self.tmp / "tty.bin").read_bytes(), (self.tmp / "piped.bin").read_bytes())
+
+
+class HelpTest(WineTestCase):
+    def test_help_lists_every_command_and_option(self):
+        shown = packer("--help").stdout
+        bare = packer(check=False)
+        self.assertNotEqual(bare.returncode, 0)
+        for text in (shown, bare.stderr):
+            for word in ("pack", "link", "build", "-o", "--main", "--company", "--product", "--version",
+                         "--unpack-spec", "--description", "--original-filename", "--internal-name", "--icon",
+                         "--level", "--window-log", "--threads", "--help"):
+                self.assertRegex(text, rf"(^|\s){re.escape(word)}\b", word)
+
+
+class InterruptTest(WineTestCase):
+    def test_interrupted_packer_leaves_no_output_and_no_scratch(self):
+        write_tree(self.tmp / "in", {"app.exe": base64.b64encode(os.urandom(30 << 20))})
+        out, scratch = self.tmp / "out", self.tmp / "scratch"
+        out.mkdir()
+        scratch.mkdir()
+        env = dict(os.environ, TMPDIR=str(scratch))
+        for command, signal_number, watched in [("pack", signal.SIGINT, out), ("build", signal.SIGTERM, scratch)]:
+            with self.subTest(command):
+                process = subprocess.Popen([str(PACKER), command, str(self.tmp / "in"), "-o", str(out / "result")],
+                                           env=env, stderr=subprocess.DEVNULL)
+                # Interrupt once the packer has started writing: its temporary
+                # output (pack) or scratch directory (build) exists.
+                while not any(watched.iterdir()) and process.poll() is None:
+                    time.sleep(0.01)
+                process.send_signal(signal_number)
+                self.assertEqual(process.wait(), -signal_number)
+                self.assertEqual(list(out.iterdir()), [])
+                self.assertEqual(list(scratch.iterdir()), [])
+
+
+class BadInputTest(WineTestCase):
+    def arrange(self):
+        write_tree(self.tmp / "in", {"app.exe": "MZ", "run.bat": "@echo off", "bin/Run.CMD": "@echo off",
+                                     "bin/tool.exe": "MZ"})
+        write_tree(self.tmp, {"block.bin": "QVR", "some-file": "x"})
+        odd = self.tmp / "odd"
+        odd.mkdir()
+        write_tree(odd / "twoexe", {"a.exe": "MZ", "b.exe": "MZ"})
+        for kind in ("badname", "toolong", "fifo", "dangling", "loop"):
+            write_tree(odd / kind, {"app.exe": "MZ"})
+        (odd / "badname" / os.fsdecode(b"caf\xe9.txt")).write_bytes(b"Latin-1 name")
+        deep = odd / "toolong" / ("d" * 250) / ("d" * 250) / ("d" * 250) / ("d" * 250)
+        deep.mkdir(parents=True)
+        (deep / ("f" * 20)).write_bytes(b"1024 units")
+        os.mkfifo(odd / "fifo" / "pipe")
+        os.symlink("missing.dll", odd / "dangling" / "gone.dll")
+        (odd / "loop" / "sub").mkdir()
+        os.symlink("..", odd / "loop" / "sub" / "up")
+
+    def test_each_bad_input_gives_one_line_and_no_output(self):
+        self.arrange()
+        t = self.tmp
+        out = t / "out"
+        rows = [
+            # (what, arguments, text the line must hold)
+            ("missing input directory", ["pack", t / "nope", "-o", out], "nope"),
+            ("input is a file", ["pack", t / "some-file", "-o", out], "some-file"),
+            ("--main outside the input", ["pack", t / "in", "--main", "../some-file", "-o", out], "--main"),
+            ("--main not a regular file", ["pack", t / "in", "--main", "bin", "-o", out], "--main 'bin'"),
+            ("--main missing", ["pack", t / "in", "--main", "other.exe", "-o", out], "--main 'other.exe'"),
+            ("main is a .bat", ["pack", t / "in", "--main", "run.bat", "-o", out], "run.bat"),
+            ("main is a .cmd", ["build", t / "in", "--main", "bin/Run.CMD", "-o", out], "bin/Run.CMD"),
+            ("two .exe at the top", ["pack", t / "odd/twoexe", "-o", out], "--main"),
+            ("name not UTF-8", ["pack", t / "odd/badname", "-o", out], "caf\\xE9.txt"),
+            ("name over 1023 units", ["pack", t / "odd/toolong", "-o", out], "1024 UTF-16 units"),
+            ("special file", ["pack", t / "odd/fifo", "-o", out], "'pipe'"),
+            ("dangling link", ["pack", t / "odd/dangling", "-o", out], "'gone.dll'"),
+            ("directory loop", ["pack", t / "odd/loop", "-o", out], "'sub/up'"),
+            ("window log above 27", ["pack", t / "in", "--main", "app.exe", "--window-log", "28", "-o", out],
+             "--window-log"),
+            ("window log below 10", ["build", t / "in", "--main", "app.exe", "--window-log", "9", "-o", out],
+             "--window-log"),
+            ("unknown option", ["pack", t / "in", "--fast", "-o", out], "--fast"),
+            ("missing value", ["pack", t / "in", "-o", out, "--level"], "--level"),
+            ("missing block", ["link", t / "nope.bin", "-o", out], "nope.bin"),
+            ("block is a directory", ["link", t / "in", "-o", out], "'" + str(t / "in") + "'"),
+            ("bad version", ["link", t / "block.bin", "-o", out, "--version", "1.2"], "--version"),
+            ("unknown placeholder", ["build", t / "in", "--main", "app.exe", "-o", out, "--unpack-spec", "{CACHE}"],
+             "--unpack-spec"),
+            ("empty company", ["link", t / "block.bin", "-o", out, "--company", ""], "--company"),
+            ("missing icon", ["link", t / "block.bin", "-o", out, "--icon", t / "none.ico"], "none.ico"),
+            ("output is a directory", ["pack", t / "in", "--main", "app.exe", "-o", t / "in"], "is a directory"),
+        ]
+        # Permissions do not stop root: as root, these run as nobody.
+        locked = t / "locked"
+        write_tree(locked, {"app.exe": "MZ", "sub/x": "x"})
+        write_tree(t / "secret", {"app.exe": "MZ", "key.dat": "x"})
+        (locked / "sub").chmod(0)
+        (t / "secret" / "key.dat").chmod(0)
+        self.addCleanup((locked / "sub").chmod, 0o755)
+        rows += [
+            ("unreadable directory", ["pack", locked, "-o", out], "'sub'", True),
+            ("unreadable file", ["pack", t / "secret", "-o", out], "'key.dat'", True),
+        ]
+        if os.geteuid() == 0:
+            t.chmod(0o777)
+        for what, args, expected, *unprivileged in rows:
+            with self.subTest(what):
+                self.addCleanup(out.unlink, missing_ok=True)
+                if unprivileged and os.geteuid() == 0:
+                    result = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                             str(PACKER), *map(str, args)], capture_output=True, text=True)
+                else:
+                    result = packer(*args, check=False)
+                self.assertNotEqual(result.returncode, 0)
+                self.assertRegex(result.stderr, r"^packer: [^\n]+\n$")
+                self.assertIn(expected, result.stderr)
+                self.assertFalse(out.exists())
+                self.assertEqual([p.name for p in t.iterdir() if p.name.startswith(".")], [], "temporary files")
+
+
+class LinkTest(WineTestCase):
+    def test_link_embeds_any_file_byte_for_byte(self):
+        data = b"not a block at all\0" + os.urandom(100000)
+        # Paths that break naive quoting for the shell, the assembler and -Wa.
+        odd = self.tmp / 'odd "dir", $x'
+        odd.mkdir()
+        (odd / "da'ta\\.bin").write_bytes(data)
+        exe = self.tmp / "Odd, really.exe"
+        packer("link", odd / "da'ta\\.bin", "-o", exe)
+        self.assertIn(data, section(exe, ".rdata"))
+
+        headers = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(exe)], capture_output=True, text=True,
+                                 check=True).stdout
+        for field, value in [("SizeOfStackReserve", 0x1000000), ("SizeOfStackCommit", 0x1000),
+                             ("SizeOfHeapReserve", 0x100000), ("MajorSubsystemVersion", 6),
+                             ("MinorSubsystemVersion", 0), ("MajorOSystemVersion", 6), ("MinorOSystemVersion", 0)]:
+            match = re.search(rf"^{field}\s+([0-9a-fA-F]+)$", headers, re.M)
+            self.assertIsNotNone(match, field)
+            self.assertEqual(int(match.group(1), 16), value, field)
+        self.assertIn("(Windows GUI)", headers)
+        for flag in ("HIGH_ENTROPY_VA", "DYNAMIC_BASE", "NX_COMPAT", "TERMINAL_SERVICE_AWARE"):
+            self.assertIn(flag, headers)
+
+        # The launcher starts and finds no magic in what it carries.
+        run = run_wine(exe)
+        self.assertEqual(run.out, "Error, couldn't find attached data header.\n")
+        self.assertEqual(run.returncode, 2)
+
+    def test_build_puts_the_identity_into_the_image_and_uses_it(self):
+        hello = EXAMPLES / "hello"
+        app = self.tmp / "app"
+        write_tree(app, {"hello.exe": (hello / "hello.exe").read_bytes(),
+                         "data/greeting.txt": (hello / "data" / "greeting.txt").read_bytes()})
+        identity = {"--company": "Zo\u00eb & Co", "--product": "Probe \u2603", "--version": "3.14.159",
+                    "--unpack-spec": "{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}"}
+        exe = self.tmp / "Probe.exe"
+        packer("build", app, "-o", exe, "--level", "3", *[x for pair in identity.items() for x in pair])
+        rdata = section(exe, ".rdata")
+        for value in identity.values():
+            self.assertIn(utf16z(value), rdata, value)
+
+        run = run_wine(exe, "--exit", "5")
+        self.assertEqual(run.returncode, 5, run.out + run.err)
+        target = local_app_data() / "Zo\u00eb & Co" / "Probe \u2603" / "3.14.159"
+        self.assertEqual((target / "hello.exe").read_bytes(), (app / "hello.exe").read_bytes())
+        self.assertEqual((target / "data" / "greeting.txt").read_bytes(),
+                         (app / "data" / "greeting.txt").read_bytes())
+
+
+if __name__ == "__main__":
+    unittest.main()

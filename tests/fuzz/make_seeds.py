@@ -1,0 +1,146 @@
+"""Writes the seed corpora of the fuzz targets into OUT/<target>/: small
+inputs in each target's input format (see the comment at the top of each
+fuzz_*.cpp). Blocks are compressed with the zstd command line and, when a
+packer is given, also made by the packer from small directories.
+
+usage: make_seeds.py OUT [PACKER]"""
+
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import zlib
+from pathlib import Path
+
+
+def units(text):
+    return text.encode("utf-16-le")
+
+
+# ---- read path -------------------------------------------------------------
+
+def entry(name, data, stored=None):
+    crc = zlib.crc32(data)
+    if stored is None:
+        stored = crc if crc != 0 else 1
+    return units(name) + b"\0\0" + struct.pack("<QI", len(data), stored) + data
+
+
+END = b"\0\0"
+
+
+def block_of(stream):
+    frame = subprocess.run(["zstd", "-q", "-c", "--no-check", "-1"], input=stream, capture_output=True,
+                           check=True).stdout
+    out = b"QVR" + frame
+    out += b"\0" * (-len(out) % 8)
+    return out + struct.pack("<Q", len(out))
+
+
+def read_path_seeds(packer):
+    streams = {
+        "one": entry("app.exe", b"MZ program") + END,
+        "tree": entry("app.exe", b"MZ") + entry("data\\a.txt", b"alpha\n" * 20) + entry("data\\sub\\b.bin", bytes(range(256)))
+        + entry("lib\\empty.dll", b"") + END,
+        "only-end": END,
+        "stored-zero": entry("app.exe", b"abc", stored=0) + END,
+        "long-name": entry("n" * 1023, b"x") + END,
+        "odd-names": entry("..\\up.txt", b"u") + entry("C:\\abs", b"a") + entry("a\\\\b\\", b"b") + END,
+        "size-past-end": units("app.exe") + b"\0\0" + struct.pack("<QI", 1 << 40, 1) + b"short" + END,
+        "no-end": entry("app.exe", b"MZ"),
+        "big": entry("app.exe", bytes(70000)) + entry("second.dat", b"2" * 40000) + END,
+    }
+    seeds = {}
+    for name, stream in streams.items():
+        seeds[f"stream-{name}"] = bytes([0x01, 0xFF]) + stream
+        seeds[f"block-{name}"] = bytes([0x00, 0xFF]) + block_of(stream)
+    tree = streams["tree"]
+    seeds["stream-tree-twice"] = bytes([0x09, 0xFF]) + tree
+    seeds["stream-tree-no-lock"] = bytes([0x03, 0xFF]) + tree
+    seeds["stream-tree-long-target"] = bytes([0x05, 0xFF]) + tree
+    seeds["stream-tree-no-home"] = bytes([0x11, 0xFF]) + tree
+    seeds["stream-tree-write-fails"] = bytes([0x01, 0x01]) + tree
+    seeds["stream-tree-short-write"] = bytes([0x01, 0x82]) + tree
+    seeds["block-bad-magic"] = bytes([0x00, 0xFF]) + b"QVX" + block_of(tree)[3:]
+    if packer:
+        with tempfile.TemporaryDirectory() as work:
+            app = Path(work) / "app"
+            for name, content in {"app.exe": b"MZ packed", "docs/readme.txt": b"read me\n" * 8,
+                                  "lib/x.dll": bytes(300), "empty": b""}.items():
+                (app / name).parent.mkdir(parents=True, exist_ok=True)
+                (app / name).write_bytes(content)
+            block = Path(work) / "block.bin"
+            # A small window: the decoder allocates the frame's whole window
+            # for every input, 128 MiB at the packer's default.
+            subprocess.run([packer, "pack", str(app), "--main", "app.exe", "--window-log", "17", "-o", str(block)],
+                           check=True, capture_output=True)
+            seeds["packer-block"] = bytes([0x00, 0xFF]) + block.read_bytes()
+            seeds["packer-block-twice"] = bytes([0x08, 0xFF]) + block.read_bytes()
+    return seeds
+
+
+# ---- expand_spec -----------------------------------------------------------
+
+def spec_input(template, capacity=4096, flags=0, env=("", "", "", ""), module="", temp="", profile="", local=""):
+    fields = [template, *env, module, temp, profile, local]
+    body = b"\xff\xff".join(units(f) for f in fields)
+    return struct.pack("<HB", (capacity - 1) % 4096, flags) + body
+
+
+def expand_spec_seeds():
+    cases = {
+        "unpack-spec": spec_input("{CACHE_DIR}\\Quenlith\\{VERSION}"),
+        "home": spec_input("{HOME}"),
+        "temp": spec_input("{TEMP}\\x", temp="C:\\Temp\\\\"),
+        "program": spec_input("{PROGRAM_BASE}.d\\{PROGRAM_DIR}\\{PROGRAM}", module="C:\\Apps\\Tool.EXE"),
+        "restart": spec_input("{AB{TEMP}\\abc{TEM"),
+        "unknown": spec_input("pre{TEMPX}post"),
+        "held-fresh": spec_input("{RANDOM}-{TIME}-{TIME_US}-{PID}"),
+        "held-set": spec_input("{random}{time}{time_us}{pid}", flags=0xF0, env=("1", "000001", "r", "123")),
+        "pid-not-digits": spec_input("{PID}", flags=0x80, env=("", "", "", "12a")),
+        "capacity-4": spec_input("abcd", capacity=4),
+        "capacity-4-value": spec_input("{VERSION}", capacity=4),
+        "capacity-1": spec_input("{TEMP}", capacity=1),
+        "folders-missing": spec_input("{HOME}{CACHE_DIR}{TEMP}{PROGRAM}", flags=0x0F),
+        "fixed": spec_input("{COMPANY}\\{PRODUCT}\\{FILE_VERSION}\\{PRODUCT_VERSION}"),
+        "braces": spec_input("}{}{{}}"),
+    }
+    return cases
+
+
+# ---- command line ----------------------------------------------------------
+
+def command_line_input(args, module="C:\\Tools\\app.exe", flags=0, pad=0, pad_unit="p"):
+    body = b"\xff\xff".join(units(f) for f in [module, "launcher", *args])
+    return struct.pack("<BHH", flags, pad, ord(pad_unit)) + body
+
+
+def command_line_seeds():
+    return {
+        "plain": command_line_input(["--mode", "fast"]),
+        "none": command_line_input([]),
+        "quotes": command_line_input(['say "hi"', "C:\\dir with space\\", 'a\\\\"b', "a\\\\b c", "sp end\\\\", '"']),
+        "empty-and-controls": command_line_input(["x", "", "y", "one\rtwo", "tab\there", "v\vt\nl"]),
+        "module-with-space": command_line_input(["x"], module="C:\\Program Files\\Demo\\app.exe"),
+        "longest": command_line_input(["a"], pad=32766 - len("C:\\Tools\\app.exe a ")),
+        "one-over": command_line_input(["a"], pad=32767 - len("C:\\Tools\\app.exe a ")),
+        "quoted-pad": command_line_input([], pad=16000, pad_unit='"'),
+        "no-module": command_line_input(["x"], flags=1),
+        "no-split": command_line_input(["x"], flags=2),
+    }
+
+
+def main():
+    out = Path(sys.argv[1])
+    packer = sys.argv[2] if len(sys.argv) > 2 and os.access(sys.argv[2], os.X_OK) else None
+    for target, seeds in [("fuzz_read_path", read_path_seeds(packer)), ("fuzz_expand_spec", expand_spec_seeds()),
+                          ("fuzz_command_line", command_line_seeds())]:
+        folder = out / target
+        folder.mkdir(parents=True, exist_ok=True)
+        for name, data in seeds.items():
+            (folder / name).write_bytes(data)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,146 @@
+// The POSIX file services against a real scratch directory: directory
+// creation results, truncating opens, writes, and which files can be mapped.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/convert.h"
+
+namespace {
+
+class PosixFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/posix-files.XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        root_ = dir;
+    }
+    void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
+
+    // The scratch path of `name` (UTF-8) as the logic passes it.
+    std::u16string path(const std::string& name) {
+        std::string native = root_ + "/" + name;
+        std::u16string wide(native.size() + 1, u'\0');
+        native_to_utf16(native.c_str(), wide.data(), wide.size());
+        wide.resize(std::char_traits<char16_t>::length(wide.c_str()));
+        return wide;
+    }
+    std::string native(const std::string& name) { return root_ + "/" + name; }
+    void put(const std::string& name, const std::string& data) { std::ofstream(native(name), std::ios::binary) << data; }
+    std::string get(const std::string& name) {
+        std::ifstream in(native(name), std::ios::binary);
+        std::stringstream out;
+        out << in.rdbuf();
+        return out.str();
+    }
+
+    std::string root_;
+};
+
+TEST_F(PosixFiles, CreateDirSaysWhetherItWasThere) {
+    put("file", "x");
+    ASSERT_EQ(mkdir(native("dir").c_str(), 0777), 0);
+    struct Case {
+        const char* name;
+        DirResult result;
+    };
+    const Case cases[] = {
+        {"new", DirResult::created},
+        {"dir", DirResult::already_exists},
+        {"file", DirResult::already_exists},   // as the system answers; the open below it fails later
+        {"missing/child", DirResult::failed},
+        {"\xc3\xa9l\xc3\xa0n \xe2\x9c\x93", DirResult::created},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(os_create_dir(path(c.name).c_str()), c.result);
+    }
+    struct stat info;
+    EXPECT_EQ(stat(native("\xc3\xa9l\xc3\xa0n \xe2\x9c\x93").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(os_create_dir(path("missing/child").c_str()), DirResult::failed);
+    EXPECT_EQ(os_last_error(), static_cast<uint32_t>(ENOENT));
+}
+
+TEST_F(PosixFiles, OpenForWriteTruncatesAndWritesWhole) {
+    put("existing", "a much longer old content");
+    FileHandle file = os_open_for_write(path("existing").c_str());
+    ASSERT_NE(file, nullptr);
+    uint32_t written = 0;
+    EXPECT_TRUE(os_write_file(file, "new", 3, &written));
+    EXPECT_EQ(written, 3u);
+    os_close_file(file);
+    EXPECT_EQ(get("existing"), "new");
+
+    ASSERT_EQ(mkdir(native("dir").c_str(), 0777), 0);
+    EXPECT_EQ(os_open_for_write(path("dir").c_str()), nullptr);
+    EXPECT_EQ(os_open_for_write(path("missing/file").c_str()), nullptr);
+    EXPECT_EQ(os_last_error(), static_cast<uint32_t>(ENOENT));
+}
+
+// Only a regular file with content gives a view; a FIFO must not block.
+TEST_F(PosixFiles, MapFileGivesTheWholeContentOfRegularFilesOnly) {
+    put("plain", std::string("a\0b", 3));
+    put("empty", "");
+    ASSERT_EQ(mkdir(native("dir").c_str(), 0777), 0);
+    ASSERT_EQ(mkfifo(native("fifo").c_str(), 0666), 0);
+
+    FileView view{};
+    ASSERT_TRUE(os_map_file(path("plain").c_str(), &view));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data), view.size), std::string("a\0b", 3));
+    os_unmap_file(&view);
+
+    for (const char* name : {"empty", "dir", "fifo", "missing"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(os_map_file(path(name).c_str(), &view));
+    }
+}
+
+// The block has no modes: what a file starts with decides whether it can be
+// run. The head may arrive over several writes, and a rewritten file takes
+// the mode of its new content, not the one it had.
+TEST_F(PosixFiles, FilesThatStartLikeProgramsAreMadeExecutable) {
+    struct Case {
+        const char* name;
+        std::string first, second;   // the content, written in two pieces
+        bool executable;
+    };
+    const Case cases[] = {
+        {"elf", std::string("\x7f" "ELF\x02\x01", 6), "", true},
+        {"elf-split", std::string("\x7f" "E", 2), "LF rest", true},
+        {"script", "#!/bin/sh\n", "exit 0\n", true},
+        {"bare-shebang", "#!", "", true},
+        {"data", "hello", "", false},
+        {"hash", "#", "", false},
+        {"elf-later", "x\x7f" "ELF", "", false},
+        {"empty", "", "", false},
+        {"was-executable", "data now", "", false},
+    };
+    put("was-executable", "#!/bin/sh\n");
+    ASSERT_EQ(chmod(native("was-executable").c_str(), 0755), 0);
+
+    mode_t mask = umask(027);   // a mask of the user's own shows through
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FileHandle file = os_open_for_write(path(c.name).c_str());
+        ASSERT_NE(file, nullptr);
+        uint32_t written = 0;
+        EXPECT_TRUE(os_write_file(file, c.first.data(), static_cast<uint32_t>(c.first.size()), &written));
+        EXPECT_TRUE(os_write_file(file, c.second.data(), static_cast<uint32_t>(c.second.size()), &written));
+        os_close_file(file);
+        EXPECT_EQ(get(c.name), c.first + c.second);
+        struct stat info;
+        ASSERT_EQ(stat(native(c.name).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, c.executable ? 0750u : 0640u);
+    }
+    umask(mask);
+}
+
+}  // namespace

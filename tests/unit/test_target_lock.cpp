@@ -1,0 +1,192 @@
+// The lock that keeps launchers started together from rewriting each
+// other's files: when it is taken, what is looked at again once it is held,
+// and when it is never needed.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "attached_fixture.h"
+#include "fake_os.h"
+#include "isolated.h"
+#include "launcher/fatal.h"
+#include "launcher/state.h"
+#include "launcher/text.h"
+#include "payload/attached.h"
+#include "payload/target_lock.h"
+#include "payload/unpack.h"
+
+namespace {
+
+using Files = std::vector<std::pair<std::u16string, std::string>>;
+
+const std::u16string target = u"C:\\Users\\user\\AppData\\Local\\Quenlith\\1.0.20";
+std::u16string path(const std::u16string& name) { return target + u"\\" + name; }
+
+const Files payload = {
+    {u"app.exe", fixture::sample_bytes(50000, 1)},
+    {u"lib\\one.dll", fixture::sample_bytes(70000, 2)},
+    {u"lib\\two.dll", "two"},
+};
+
+std::string stream_of(const Files& files) {
+    std::string out;
+    for (const auto& [name, data] : files) out += fixture::entry(name, data);
+    return out + fixture::end_marker;
+}
+
+std::u16string key_of(const std::u16string& dir) {
+    char16_t key[target_lock_key_capacity];
+    target_lock_key(dir.c_str(), key);
+    return key;
+}
+
+class TargetLock : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake_reset();
+        forget_run();
+        main_exe_path[0] = 0;
+        text_copy(target_dir, target.c_str(), path_capacity);
+        block_ = fixture::block(fixture::compress(stream_of(payload)));
+    }
+    void TearDown() override { forget_run(); }
+
+    // What one run of the launcher leaves in the process, gone.
+    void forget_run() {
+        fixture::reset_reader();
+        for (size_t i = 0; i < known_dirs_count; ++i) std::free(known_dirs[i]);
+        known_dirs_count = 0;
+        unlock_target_dir();
+    }
+
+    void start() {
+        forget_run();
+        fake_os().opened_for_write.clear();
+        fixture::attach(block_);
+        open_attached();
+        unpack_entries();
+    }
+
+    std::string block_;
+};
+
+TEST_F(TargetLock, FirstStartLocksOnceBeforeItsFirstWriteAndReleasesAtTheEnd) {
+    FakeOs& os = fake_os();
+    bool dir_existed = false;
+    size_t opened_before = 99;
+    os.on_lock = [&] {
+        dir_existed = fake_is_dir(target);
+        opened_before = os.opened_for_write.size();
+    };
+    start();
+    EXPECT_EQ(os.lock_dirs, std::vector<std::u16string>{target});
+    EXPECT_EQ(os.lock_keys, std::vector<std::u16string>{key_of(target)});
+    EXPECT_TRUE(dir_existed) << "a directory lock needs its directory";
+    EXPECT_EQ(opened_before, 0u);
+    EXPECT_EQ(os.locks_held, 0);
+    for (const auto& [name, data] : payload) EXPECT_EQ(os.files.at(path(name)), data);
+}
+
+TEST_F(TargetLock, StartThatFindsEverythingInPlaceNeverLocks) {
+    start();
+    FakeOs& os = fake_os();
+    os.lock_dirs.clear();
+    start();
+    EXPECT_TRUE(os.lock_dirs.empty());
+    EXPECT_TRUE(os.opened_for_write.empty());
+}
+
+// While this launcher waited, another one wrote into the directory: what it
+// finished is left alone, so a child already running on it is not disturbed.
+TEST_F(TargetLock, FilesWrittenByTheHolderMeanwhileAreNotRewritten) {
+    struct Case {
+        const char* holder;
+        size_t files_it_finished;
+        std::vector<std::u16string> still_written;
+    };
+    const Case cases[] = {
+        {"finished every file", payload.size(), {}},
+        {"was killed after the first file", 1, {path(u"lib\\one.dll"), path(u"lib\\two.dll")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.holder);
+        SetUp();
+        FakeOs& os = fake_os();
+        os.on_lock = [&] {
+            os.dirs.insert(path(u"lib"));
+            for (size_t i = 0; i < c.files_it_finished; ++i) os.files[path(payload[i].first)] = payload[i].second;
+        };
+        start();
+        EXPECT_EQ(os.opened_for_write, c.still_written);
+        for (const auto& [name, data] : payload) EXPECT_EQ(os.files.at(path(name)), data);
+    }
+}
+
+TEST_F(TargetLock, LockThatCannotBeHadLeavesUnpackingAsWithoutOne) {
+    FakeOs& os = fake_os();
+    os.lock_fails = true;
+    start();
+    EXPECT_EQ(os.lock_dirs.size(), 1u) << "tried once per run, not once per file";
+    EXPECT_EQ(os.opened_for_write.size(), payload.size());
+    for (const auto& [name, data] : payload) EXPECT_EQ(os.files.at(path(name)), data);
+}
+
+// Another launcher checking a file holds it for a moment; the lock holder
+// waits that out, but not a program that keeps the file open.
+TEST_F(TargetLock, WriterWaitsOutABriefHolderOnlyWhileItHoldsTheLock) {
+    struct Case {
+        const char* holder;
+        int busy_opens;
+        bool lock_fails;
+        std::string out;
+        int exit_code;
+    };
+    const Case cases[] = {
+        {"a check that ends", 3, false, "written\npauses=3\n", 0},
+        {"a program that keeps it", 1000000, false, "pauses=200\n", fatal_exit_code},
+        {"a check, without the lock", 1, true, "pauses=0\n", fatal_exit_code},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.holder);
+        SetUp();
+        FakeOs& os = fake_os();
+        os.in_use[path(u"lib\\one.dll")] = c.busy_opens;
+        os.lock_fails = c.lock_fails;
+        Isolated run = run_isolated([&] {
+            std::atexit([] { std::printf("pauses=%zu\n", fake_os().sleeps.size()); });
+            start();
+            if (fake_os().files.at(path(u"lib\\one.dll")) == payload[1].second) std::printf("written\n");
+            std::exit(0);
+        });
+        EXPECT_TRUE(run.exited);
+        EXPECT_EQ(run.exit_code, c.exit_code);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.exit_code == 0 ? ""
+                                            : "Error, failed to open 'C:\\Users\\user\\AppData\\Local\\Quenlith\\1.0.20"
+                                              "\\lib\\one.dll' for writing.\n");
+    }
+}
+
+TEST(TargetLockKey, OneKeyPerDirectoryWhateverItsSpelling) {
+    const std::u16string base = u"C:\\Users\\Ann\\AppData\\Local\\Quenlith\\1.0.20";
+    const std::u16string key = key_of(base);
+    ASSERT_EQ(key.size(), 30u);
+    EXPECT_EQ(key.rfind(u"zembra-unpack-", 0), 0u);
+    for (char16_t unit : key.substr(14)) EXPECT_TRUE((unit >= u'0' && unit <= u'9') || (unit >= u'a' && unit <= u'f'));
+
+    for (const std::u16string same : {u"c:\\users\\ann\\appdata\\local\\quenlith\\1.0.20",
+                                      u"C:\\Users\\Ann\\AppData\\Local\\Quenlith\\1.0.20\\\\",
+                                      u"C:/Users/Ann/AppData/Local/Quenlith/1.0.20"}) {
+        EXPECT_EQ(key_of(same), key);
+    }
+    for (const std::u16string other : {u"C:\\Users\\Bob\\AppData\\Local\\Quenlith\\1.0.20",
+                                       u"C:\\Users\\Ann\\AppData\\Local\\Quenlith\\1.0.21",
+                                       u"C:\\Users\\\u00c4nn\\AppData\\Local\\Quenlith\\1.0.20", u"C:\\", u""}) {
+        EXPECT_NE(key_of(other), key);
+    }
+}
+
+}  // namespace
