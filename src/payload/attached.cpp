@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "launcher/fatal.h"
+#include "platform/platform.h"
 
 const unsigned char* attached_cursor = nullptr;
 uint64_t attached_remaining = 0;
@@ -15,6 +16,19 @@ ZSTD_DCtx* decode_context = nullptr;
 namespace {
 
 constexpr unsigned char attached_magic[3] = {'Q', 'V', 'R'};
+
+// Decoded input is never read again, so it is handed back to the system a
+// megabyte at a time: the launcher's resident memory then stays at the
+// window and the decompressor's state, however large the attached data.
+constexpr size_t release_step = 1 << 20;
+size_t input_released = 0;   // bytes of decode_input handed back so far
+
+void release_decoded_input() {
+    if (decode_input.pos - input_released < release_step) return;
+    os_release_pages(static_cast<const unsigned char*>(decode_input.src) + input_released,
+                     decode_input.pos - input_released);
+    input_released = decode_input.pos;
+}
 
 // Decodes the next window's worth of the entry stream. Between calls the
 // window descriptor's size is the count of bytes decoded and its position the
@@ -30,6 +44,7 @@ void refill_window() {
     decode_window.size = decode_window_size;
     size_t result = ZSTD_decompressStream(decode_context, &decode_window, &decode_input);
     if (ZSTD_isError(result)) fatal_message(msg_decode);
+    release_decoded_input();
     window_filled = decode_window.pos == decode_window_size;
     decode_window.size = decode_window.pos;
     decode_window.pos = 0;
@@ -60,6 +75,7 @@ void open_attached() {
 
     // The block lies in the image: the decompressor reads it in place.
     decode_input = {attached_cursor, static_cast<size_t>(attached_remaining), 0};
+    input_released = 0;
 }
 
 void read_attached(void* buffer, uint64_t n) {

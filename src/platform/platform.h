@@ -108,6 +108,15 @@ struct FileView {
 bool os_map_file(const char16_t* path, FileView* view);
 void os_unmap_file(FileView* view);
 
+// ---- memory ---------------------------------------------------------------
+
+// Says that the launcher will not read [data, data + size) again (decoded
+// attached data, a checksummed part of a file view): the whole pages inside
+// it may leave the process's resident memory. They stay mapped and read back
+// unchanged if touched, so this is only ever a hint. For read-only memory
+// that the system can read back from a file; never fails.
+void os_release_pages(const void* data, uint64_t size);
+
 // The last system error code of this thread.
 uint32_t os_last_error();
 

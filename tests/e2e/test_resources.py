@@ -216,6 +216,9 @@ class DefaultLauncher(WineTestCase):
                  "terminal-server aware": 0x8000}
         for name, bit in flags.items():
             self.assertTrue(opt.DllCharacteristics & bit, name)
+        # page-aligned in the file, so the block can be mapped rather than copied
+        self.assertEqual(opt.FileAlignment, 4096)
+        self.assertEqual([s.PointerToRawData % 4096 for s in pe.sections], [0] * len(pe.sections))
 
     def test_imports_only_system_libraries_and_the_c_runtime(self):
         pe = self.image.pe

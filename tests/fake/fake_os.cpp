@@ -219,6 +219,10 @@ void os_unmap_file(FileView* view) {
     view->data = nullptr;
 }
 
+void os_release_pages(const void* data, uint64_t size) {
+    state.released.emplace_back(static_cast<const unsigned char*>(data), size);
+}
+
 uint32_t os_last_error() { return state.last_error; }
 
 void os_error_text(uint32_t code, char* out, size_t capacity) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -74,6 +75,8 @@ struct FakeOs {
     int writes = 0;
     int open_handles = 0;
     int open_views = 0;
+    // every os_release_pages call, in order: start and size
+    std::vector<std::pair<const unsigned char*, uint64_t>> released;
     uint32_t last_error = 0;
     std::map<uint32_t, std::string> error_texts{{5, "Access is denied.\r\n"},
                                                 {29, "The system cannot write to the specified device.\r\n"},

@@ -1,0 +1,71 @@
+// Memory handed back to the system while unpacking: decoded attached data
+// and checksummed pieces of existing files. Handing back anything else (the
+// window, data not yet decoded) would lose bytes the launcher still needs.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "attached_fixture.h"
+#include "fake_os.h"
+#include "payload/attached.h"
+#include "payload/unpack.h"
+
+namespace {
+
+using Range = std::pair<const unsigned char*, uint64_t>;
+
+// Ranges that follow each other from `start` without gap or overlap; returns
+// the end of the last one.
+const unsigned char* end_of_contiguous(const std::vector<Range>& ranges, const unsigned char* start) {
+    const unsigned char* at = start;
+    for (const Range& range : ranges) {
+        EXPECT_EQ(range.first, at) << "a gap or an overlap";
+        at = range.first + range.second;
+    }
+    return at;
+}
+
+TEST(ReleasedPages, ReaderHandsBackOnlyInputAlreadyDecoded) {
+    fake_reset();
+    fixture::reset_reader();
+    // Incompressible, so the frame is several megabytes and the input is
+    // handed back several times.
+    std::string content;
+    for (uint32_t seed = 1; content.size() < (5u << 20); ++seed) {
+        uint32_t state = seed;
+        for (int i = 0; i < 4096; ++i) {
+            state = state * 1664525u + 1013904223u;
+            content.push_back(static_cast<char>(state >> 24));
+        }
+    }
+    const std::string block = fixture::block(fixture::compress(content));
+    fixture::attach(block);
+    open_attached();
+    const auto* input = static_cast<const unsigned char*>(decode_input.src);
+    const std::vector<Range>& released = fake_os().released;
+
+    std::string piece(40000, '\0');
+    for (size_t done = 0; done < content.size(); done += piece.size()) {
+        piece.resize(std::min(piece.size(), content.size() - done));
+        read_attached(piece.data(), piece.size());
+        ASSERT_EQ(piece, content.substr(done, piece.size()));
+        ASSERT_LE(end_of_contiguous(released, input), input + decode_input.pos) << "input not yet decoded";
+    }
+    // All but the last megabyte's worth went back.
+    EXPECT_GE(end_of_contiguous(released, input) + (1u << 20), input + decode_input.pos);
+    fixture::reset_reader();
+}
+
+TEST(ReleasedPages, ChecksumHandsBackTheWholeViewPieceByPiece) {
+    fake_reset();
+    const std::string file = fixture::sample_bytes((3u << 20) + 12345, 5);
+    fake_os().files[u"C:\\app\\big.dll"] = file;
+    const auto* view = reinterpret_cast<const unsigned char*>(fake_os().files[u"C:\\app\\big.dll"].data());
+
+    EXPECT_EQ(existing_file_checksum(u"C:\\app\\big.dll"), fixture::stored_checksum(file));
+    const std::vector<Range>& released = fake_os().released;
+    EXPECT_EQ(end_of_contiguous(released, view), view + file.size());
+    EXPECT_GE(released.size(), 4u) << "a large file is never held whole";
+}
+
+}  // namespace
