@@ -97,22 +97,27 @@ class FullDisk(WineTestCase):
         files = make_app(self.tmp / "app", {"data/first.bin": 3 << 20, "lib/second.dll": 3 << 20, "z.txt": 10})
         launcher = build_launcher(self.tmp / "app", self.tmp / "launcher.exe", "--main", "app.exe",
                                   "--unpack-spec", windows_path(disk) + "\\cache")
+        for round_number in range(rounds(1)):
+            with self.subTest(round=round_number):
+                shutil.rmtree(disk / "cache", ignore_errors=True)
+                subprocess.run(["mount", "-o", "remount,size=4m", str(disk)], check=True)
+                run = run_wine(launcher)
+                self.assertEqual(run.returncode, 2)
+                self.assertEqual(run.out, "")
+                match = re.fullmatch(r"Error, couldn't unpack file to target path\. \(\[Error (\d+)\] [^\n]*\)\n",
+                                     run.err)
+                self.assertIsNotNone(match, run.err)
+                # Windows fails the write with ERROR_DISK_FULL; Wine reports the
+                # part that fitted as written, which the launcher reports as a
+                # write fault.
+                self.assertIn(int(match.group(1)), (112, 29))
+                self.assertNotEqual(differences(disk / "cache", files), [])
 
-        run = run_wine(launcher)
-        self.assertEqual(run.returncode, 2)
-        self.assertEqual(run.out, "")
-        match = re.fullmatch(r"Error, couldn't unpack file to target path\. \(\[Error (\d+)\] [^\n]*\)\n", run.err)
-        self.assertIsNotNone(match, run.err)
-        # Windows fails the write with ERROR_DISK_FULL; Wine reports the part
-        # that fitted as written, which the launcher reports as a write fault.
-        self.assertIn(int(match.group(1)), (112, 29))
-        self.assertNotEqual(differences(disk / "cache", files), [])
-
-        subprocess.run(["mount", "-o", "remount,size=64m", str(disk)], check=True)
-        run = run_wine(launcher)
-        self.assertEqual(run.returncode, 0, run.out + run.err)
-        self.assertEqual(run.out, f"verified {len(files)}\n")
-        self.assertEqual(differences(disk / "cache", files), [])
+                subprocess.run(["mount", "-o", "remount,size=64m", str(disk)], check=True)
+                run = run_wine(launcher)
+                self.assertEqual(run.returncode, 0, run.out + run.err)
+                self.assertEqual(run.out, f"verified {len(files)}\n")
+                self.assertEqual(differences(disk / "cache", files), [])
 
 
 class HeldByARunningChild(WineTestCase):
@@ -124,23 +129,26 @@ class HeldByARunningChild(WineTestCase):
         launchers = [build_launcher(self.tmp / v, self.tmp / f"{v}.exe", "--main", "app.exe",
                                     "--unpack-spec", windows_path(cache)) for v in ("v1", "v2")]
 
-        first = subprocess.Popen([WINE, str(launchers[0])], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                 stderr=subprocess.DEVNULL, env=dict(os.environ, VERIFY_HOLD="1"))
-        self.addCleanup(first.communicate)   # ends the input: a child still holding goes
-        self.assertEqual(first.stdout.readline(), f"verified {len(old)}\r\n".encode())
-        self.assertEqual(first.stdout.readline(), b"holding\r\n")
+        for round_number in range(rounds(1)):
+            with self.subTest(round=round_number):
+                shutil.rmtree(cache, ignore_errors=True)
+                first = subprocess.Popen([WINE, str(launchers[0])], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                         stderr=subprocess.DEVNULL, env=dict(os.environ, VERIFY_HOLD="1"))
+                self.addCleanup(first.communicate)   # ends the input: a child still holding goes
+                self.assertEqual(first.stdout.readline(), f"verified {len(old)}\r\n".encode())
+                self.assertEqual(first.stdout.readline(), b"holding\r\n")
 
-        run = run_wine(launchers[1])
-        self.assertEqual(run.returncode, 2)
-        self.assertEqual(run.out, "")
-        self.assertEqual(run.err, f"Error, failed to open '{windows_path(cache)}\\app.exe' for writing.\n")
-        self.assertEqual(differences(cache, old), [], "the first version stays whole")
+                run = run_wine(launchers[1])
+                self.assertEqual(run.returncode, 2)
+                self.assertEqual(run.out, "")
+                self.assertEqual(run.err, f"Error, failed to open '{windows_path(cache)}\\app.exe' for writing.\n")
+                self.assertEqual(differences(cache, old), [], "the first version stays whole")
 
-        first.communicate()
-        self.assertEqual(first.returncode, 0)
-        run = run_wine(launchers[1])
-        self.assertEqual(run.returncode, 0, run.out + run.err)
-        self.assertEqual(differences(cache, new), [])
+                first.communicate()
+                self.assertEqual(first.returncode, 0)
+                run = run_wine(launchers[1])
+                self.assertEqual(run.returncode, 0, run.out + run.err)
+                self.assertEqual(differences(cache, new), [])
 
 
 def probe_report(text):
@@ -163,20 +171,23 @@ class EnvironmentExtremes(WineTestCase):
         shutil.rmtree(cls.shared, ignore_errors=True)
 
     def test_inherited_parent_of_32767_digits_is_replaced(self):
-        run = run_wine(EXIT_CODE, windows_path(self.launcher), "launcher",
-                       env={"ZEMBRA_ONEFILE_PARENT": "9" * 32767})
-        pid = re.search(r"^pid=(\d+)$", run.out, re.M).group(1)
-        self.assertRegex(run.out, r"(?m)^exit=0$")
-        self.assertEqual(probe_report(run.out)["env"]["ZEMBRA_ONEFILE_PARENT"], pid)
-        self.assertTrue((self.shared / f"cache-{pid}" / "probe.exe").is_file())
+        for round_number in range(rounds(1)):
+            with self.subTest(round=round_number):
+                run = run_wine(EXIT_CODE, windows_path(self.launcher), "launcher",
+                               env={"ZEMBRA_ONEFILE_PARENT": "9" * 32767})
+                pid = re.search(r"^pid=(\d+)$", run.out, re.M).group(1)
+                self.assertRegex(run.out, r"(?m)^exit=0$")
+                self.assertEqual(probe_report(run.out)["env"]["ZEMBRA_ONEFILE_PARENT"], pid)
+                self.assertTrue((self.shared / f"cache-{pid}" / "probe.exe").is_file())
 
     def test_command_line_of_the_longest_length_and_longer(self):
         # The system starts a program with at most 32766 units of command
         # line (32767 with the NUL); the launcher builds lines up to that and
         # stops without a word before a longer one.
         module = windows_path(self.launcher)
-        for length, fits in [(32766, True), (32767, False), (32768, False)]:
-            with self.subTest(length=length):
+        cases = [(32766, True), (32767, False), (32768, False)]
+        for round_number, (length, fits) in [(r, c) for r in range(rounds(1)) for c in cases]:
+            with self.subTest(round=round_number, length=length):
                 argument = "a" * (length - len(module) - 2) + "z"
                 line_file = self.tmp / "line.txt"
                 line_file.write_text("x " + argument)
@@ -218,10 +229,14 @@ class EnvironmentExtremes(WineTestCase):
 
         files = make_app(self.tmp / "app", {"data/a b \u00e9.txt": 1000, "lib/x.dll": 5000})
         launcher = build_launcher(self.tmp / "app", self.tmp / "launcher.exe", "--main", "app.exe")
-        run = run_wine(launcher, env=env)
-        self.assertEqual(run.returncode, 0, run.out + run.err)
-        self.assertEqual(run.out, f"verified {len(files)}\n")
-        self.assertEqual(differences(home / folder_name / "Local" / "Quenlith" / "1.0.20", files), [])
+        target = home / folder_name / "Local" / "Quenlith"
+        for round_number in range(rounds(1)):
+            with self.subTest(round=round_number):
+                shutil.rmtree(target, ignore_errors=True)
+                run = run_wine(launcher, env=env)
+                self.assertEqual(run.returncode, 0, run.out + run.err)
+                self.assertEqual(run.out, f"verified {len(files)}\n")
+                self.assertEqual(differences(target / "1.0.20", files), [])
 
 
 def block_entries(block):
