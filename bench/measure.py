@@ -18,10 +18,11 @@ class Failed(Exception):
 
 
 class Sample:
-    def __init__(self, seconds, peak_kib, returncode):
+    def __init__(self, seconds, peak_kib, returncode, cpu_seconds):
         self.seconds = seconds
         self.peak_kib = peak_kib
         self.returncode = returncode
+        self.cpu_seconds = cpu_seconds
 
 
 def use_helper(timed_path):
@@ -38,9 +39,9 @@ def run(argv, env=None, check=True):
         completed = subprocess.run([_timed, result.name, *argv], stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=errors, env=env)
         line = result.read().split()
-        if completed.returncode != 0 or len(line) != 3:
+        if completed.returncode != 0 or len(line) != 4:
             raise Failed(f"could not measure {' '.join(argv)} (status {completed.returncode})")
-        sample = Sample(float(line[0]), int(line[1]), int(line[2]))
+        sample = Sample(float(line[0]), int(line[1]), int(line[2]), float(line[3]))
         if check and sample.returncode != 0:
             errors.seek(0)
             text = errors.read().decode("utf-8", "replace").strip()

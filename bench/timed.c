@@ -1,7 +1,9 @@
-/* Runs one command and reports its wall-clock time and peak resident memory:
+/* Runs one command and reports its wall-clock time, peak resident memory and
+ * CPU time:
  *   timed RESULT_FILE COMMAND [ARG...]
- * writes "SECONDS PEAK_KIB EXIT_STATUS" to RESULT_FILE once the command has
- * ended; the command keeps this program's standard streams. Measuring from a
+ * writes "SECONDS PEAK_KIB EXIT_STATUS CPU_SECONDS" to RESULT_FILE once the
+ * command has ended (the CPU time is user plus system time of the command and
+ * of the processes it waited for, all its threads included); the command keeps this program's standard streams. Measuring from a
  * small C program rather than from the benchmark script matters twice: the
  * peak memory that wait4 reports for a process includes what its parent held
  * when it forked, and the script's own start-up of a process costs more than
@@ -41,6 +43,8 @@ int main(int argc, char **argv) {
     clock_gettime(CLOCK_MONOTONIC, &end);
     double seconds = (double)(end.tv_sec - start.tv_sec) + (double)(end.tv_nsec - start.tv_nsec) / 1e9;
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    fprintf(result, "%.6f %ld %d\n", seconds, usage.ru_maxrss, code);
+    double cpu = (double)(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 (double)(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    fprintf(result, "%.6f %ld %d %.6f\n", seconds, usage.ru_maxrss, code, cpu);
     return fclose(result) == 0 ? 0 : 65;
 }
