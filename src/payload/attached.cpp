@@ -54,6 +54,25 @@ void refill_window() {
     if (decode_window.size == 0 && decode_input.pos == consumed_before) fatal_message(msg_decode);
 }
 
+// Takes the next `n` bytes from the window, refilling it as often as needed;
+// copies them to `out` unless it is null.
+void take_from_window(unsigned char* out, uint64_t n) {
+    while (n > 0) {
+        size_t available = decode_window.size - decode_window.pos;
+        if (available == 0) {
+            refill_window();
+            continue;
+        }
+        size_t take = n < available ? static_cast<size_t>(n) : available;
+        if (out != nullptr) {
+            std::memcpy(out, static_cast<const unsigned char*>(decode_window.dst) + decode_window.pos, take);
+            out += take;
+        }
+        decode_window.pos += take;
+        n -= take;
+    }
+}
+
 }  // namespace
 
 void open_attached() {
@@ -78,21 +97,9 @@ void open_attached() {
     input_released = 0;
 }
 
-void read_attached(void* buffer, uint64_t n) {
-    auto* out = static_cast<unsigned char*>(buffer);
-    while (n > 0) {
-        size_t available = decode_window.size - decode_window.pos;
-        if (available == 0) {
-            refill_window();
-            continue;
-        }
-        size_t take = n < available ? static_cast<size_t>(n) : available;
-        std::memcpy(out, static_cast<const unsigned char*>(decode_window.dst) + decode_window.pos, take);
-        out += take;
-        decode_window.pos += take;
-        n -= take;
-    }
-}
+void read_attached(void* buffer, uint64_t n) { take_from_window(static_cast<unsigned char*>(buffer), n); }
+
+void skip_attached(uint64_t n) { take_from_window(nullptr, n); }
 
 void close_attached() {
     ZSTD_freeDCtx(decode_context);

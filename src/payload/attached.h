@@ -24,5 +24,10 @@ void open_attached();
 // launcher on any failure.
 void read_attached(void* buffer, uint64_t n);
 
+// Moves past the next `n` bytes of the entry stream without copying them:
+// the data of a file already in place must still be decoded, but goes
+// nowhere. Stops the launcher on any failure, as read_attached does.
+void skip_attached(uint64_t n);
+
 // Releases the decoder and its window.
 void close_attached();

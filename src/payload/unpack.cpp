@@ -83,19 +83,21 @@ FileHandle open_entry_file() {
 }
 
 // Moves `size` bytes of entry data through write_chunk into `file`, or just
-// past them when the entry is skipped (file is null): the stream has no other
-// way past an entry.
+// decodes past them when the entry is skipped (file is null): the stream has
+// no other way past an entry, but skipped bytes need no copy.
 void copy_entry_data(uint64_t size, FileHandle file) {
+    if (file == nullptr) {
+        skip_attached(size);
+        return;
+    }
     while (size > 0) {
         uint32_t piece = size < write_chunk_size ? static_cast<uint32_t>(size) : static_cast<uint32_t>(write_chunk_size);
         read_attached(write_chunk, piece);
-        if (file != nullptr) {
-            uint32_t written = 0;
-            if (!os_write_file(file, write_chunk, piece, &written)) fatal_exit_with_code(msg_unpack, os_last_error());
-            // A short count without an error would leave a truncated file
-            // behind a successful start.
-            if (written != piece) fatal_exit_with_code(msg_unpack, short_write_error);
-        }
+        uint32_t written = 0;
+        if (!os_write_file(file, write_chunk, piece, &written)) fatal_exit_with_code(msg_unpack, os_last_error());
+        // A short count without an error would leave a truncated file behind
+        // a successful start.
+        if (written != piece) fatal_exit_with_code(msg_unpack, short_write_error);
         size -= piece;
     }
 }

@@ -125,6 +125,29 @@ TEST_F(AttachedReader, ReadStraddlingTheWindowEndCompletesInOneCall) {
     EXPECT_EQ(decode_window.pos, 5u);
 }
 
+TEST_F(AttachedReader, SkippingLeavesTheStreamWhereReadingWould) {
+    // Skips of every kind: none, inside the window, to its very end, across
+    // one and several refills; each followed by a read that must see the
+    // bytes right after the skipped ones.
+    const std::string content = fixture::sample_bytes(5 * decode_window_size + 777, 11);
+    open(fixture::compress(content, 3, 27));
+    const uint64_t skips[] = {0, 10, decode_window_size - 20, 1, decode_window_size, 3 * decode_window_size / 2};
+    size_t at = 0;
+    for (uint64_t skip : skips) {
+        SCOPED_TRACE(skip);
+        skip_attached(skip);
+        at += skip;
+        std::string next(9, '\0');
+        read_attached(next.data(), next.size());
+        EXPECT_EQ(next, content.substr(at, 9));
+        at += 9;
+    }
+    // One byte more than the stream holds ends like a read past it.
+    Isolated run = run_isolated([&] { skip_attached(content.size() - at + 1); });
+    EXPECT_EQ(run.exit_code, fatal_exit_code);
+    EXPECT_EQ(run.out, decode_line);
+}
+
 // Byte offset just past the n-th block of a frame with a 6-byte header (no
 // content size, no dictionary, not single-segment).
 size_t end_of_block(const std::string& frame, int n) {
