@@ -1,6 +1,7 @@
 #include "interrupt_cleanup.h"
 
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,6 +40,16 @@ void on_signal(int number) {
 }
 
 }  // namespace
+
+InterruptsHeld::InterruptsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int number : handled_signals) sigaddset(&held, number);
+    pthread_sigmask(SIG_BLOCK, &held, &saved_);
+}
+
+// A signal that came meanwhile is delivered here, with the path registered.
+InterruptsHeld::~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
 
 void install_interrupt_cleanup() {
     for (int number : handled_signals) {

@@ -60,6 +60,7 @@ bool OutputFile::create(const std::string& destination, std::string* error) {
         pattern = std::string(cwd) + "/" + pattern;
         free(cwd);
     }
+    InterruptsHeld held;
     fd_ = mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0) {
         *error = "cannot write '" + printable(destination) + "': " + std::strerror(errno);

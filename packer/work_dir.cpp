@@ -33,6 +33,7 @@ WorkDir::~WorkDir() {
 
 bool WorkDir::create(std::string* error) {
     std::string pattern = temp_root() + "/packer.XXXXXX";
+    InterruptsHeld held;
     if (mkdtemp(pattern.data()) == nullptr) {
         *error = "cannot create a scratch directory in " + temp_root() + ": " + std::strerror(errno);
         return false;
