@@ -7,6 +7,7 @@
  * of every FILE, read in pieces of 1 MiB. */
 #include <windows.h>
 #include <stdio.h>
+#include <string.h>
 #include <zlib.h>
 #include <zstd.h>
 

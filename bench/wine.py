@@ -10,6 +10,11 @@ WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
 
 
+def windows_path(path):
+    """The name Wine's Z: drive gives a Linux path."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
 class WinePrefix:
     def __init__(self, path):
         self.path = Path(path)
