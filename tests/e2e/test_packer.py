@@ -83,8 +83,8 @@ class PackTest(WineTestCase):
         (self.tmp / "in" / "logs").mkdir()
         result = packer("pack", self.tmp / "in", "-o", self.tmp / "in.bin")
         self.assertRegex(result.stderr, r"^packer: warning: .*'logs'.*\n$")
-        entries, _ = parse_stream(split_block((self.tmp / "in.bin").read_bytes())[1])
-        self.assertEqual([e[0] for e in entries], ["app.exe"])
+        entries = parse_block((self.tmp / "in.bin").read_bytes()).entries
+        self.assertEqual([e.name for e in entries], ["app.exe"])
 
     def test_progress_only_on_a_terminal(self):
         write_tree(self.tmp / "in", {"app.exe": os.urandom(3 << 20)})
