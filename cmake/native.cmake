@@ -21,6 +21,7 @@ if(EXISTS "${CMAKE_SOURCE_DIR}/packer/CMakeLists.txt")
 endif()
 if(NOT LAUNCHER_SANITIZE)
   add_subdirectory(examples)
+  add_subdirectory(bench)
 endif()
 include(cmake/tests.cmake)
 
