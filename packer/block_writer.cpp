@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "fd_io.h"
+#include "little_endian.h"
 
 namespace {
 
@@ -78,8 +79,7 @@ bool BlockWriter::finish(std::string* error) {
     if (!pump(&input, ZSTD_e_end, error)) return false;
     static const unsigned char zeros[8] = {0};
     if (!put(zeros, (8 - written_ % 8) % 8, error)) return false;
-    uint64_t offset = written_;
-    unsigned char trailer[8];
-    for (int i = 0; i < 8; ++i) trailer[i] = static_cast<unsigned char>(offset >> (8 * i));
-    return put(trailer, sizeof trailer, error);
+    std::string trailer;
+    append_le(&trailer, written_, 8);
+    return put(trailer.data(), trailer.size(), error);
 }
