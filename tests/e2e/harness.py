@@ -12,7 +12,7 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 STAGE = Path(os.environ.get("STAGE_DIR", REPO / "build"))
-PACKER = STAGE / "bin" / "packer"
+PACKER = STAGE / "bin" / "zembra"
 WIN_TOOLS = STAGE / "tests" / "win"
 EXAMPLES = STAGE / "examples"
 WINE = os.environ.get("WINE") or shutil.which("wine64") or "/usr/lib/wine/wine64"

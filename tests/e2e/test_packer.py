@@ -117,7 +117,7 @@ class PackTest(WineTestCase):
         write_tree(self.tmp / "in", {"app.exe": "MZ"})
         (self.tmp / "in" / "logs").mkdir()
         result = packer("pack", self.tmp / "in", "-o", self.tmp / "in.bin")
-        self.assertRegex(result.stderr, r"^packer: warning: .*'logs'.*\n$")
+        self.assertRegex(result.stderr, r"^zembra: warning: .*'logs'.*\n$")
         entries, _ = parse_stream(split_block((self.tmp / "in.bin").read_bytes())[1])
         self.assertEqual([e[0] for e in entries], ["app.exe"])
 
@@ -255,7 +255,7 @@ class BadInputTest(WineTestCase):
                 else:
                     result = packer(*args, check=False)
                 self.assertNotEqual(result.returncode, 0)
-                self.assertRegex(result.stderr, r"^packer: [^\n]+\n$")
+                self.assertRegex(result.stderr, r"^zembra: [^\n]+\n$")
                 self.assertIn(expected, result.stderr)
                 self.assertFalse(out.exists())
                 self.assertEqual([p.name for p in t.iterdir() if p.name.startswith(".")], [], "temporary files")

@@ -5,12 +5,13 @@
 #include <vector>
 
 #include "command_line.h"
+#include "host.h"
 #include "identity_check.h"
 
 namespace {
 
 bool parse(std::vector<const char*> args, CommandLine* line, std::string* error) {
-    args.insert(args.begin(), "packer");
+    args.insert(args.begin(), "zembra");
     return parse_command_line(static_cast<int>(args.size()), args.data(), line, error);
 }
 
@@ -24,8 +25,8 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(line.main, "");
     EXPECT_EQ(line.compression.level, 19);
     EXPECT_EQ(line.compression.window_log, 27);
-    EXPECT_EQ(line.compression.threads, default_threads());
-    EXPECT_GE(default_threads(), 1);
+    EXPECT_EQ(line.compression.threads, online_cores());
+    EXPECT_GE(online_cores(), 1);
 
     ASSERT_TRUE(parse({"build", "--main=bin/a.exe", "in", "--output", "App.exe", "--company", "Acme", "--product=P",
                        "--version", "2.3.4", "--unpack-spec", "{TEMP}\\x", "--description", "D",
@@ -53,6 +54,33 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(line.input, "-block-with-dash");
     ASSERT_TRUE(parse({"pack", "in", "--bogus", "--help"}, &line, &error));
     EXPECT_EQ(line.command, "help");
+    EXPECT_NE(line.help.find("Usage: zembra pack"), std::string::npos) << line.help;
+    ASSERT_TRUE(parse({"--version"}, &line, &error)) << error;
+    EXPECT_EQ(line.command, "version");
+}
+
+// What follows an option is its value only when it is not an option itself;
+// `--name=` gives an empty value; numbers are decimal; the last of a
+// repeated option counts.
+TEST(CommandLine, ValuesAreTakenAsWritten) {
+    CommandLine line;
+    std::string error;
+    ASSERT_TRUE(parse({"build", "in", "--company=", "-o", "a", "--level", "010", "--level", "012", "--main", "-"},
+                      &line, &error))
+        << error;
+    EXPECT_EQ(line.identity.company, "");
+    EXPECT_EQ(line.output, "a");
+    EXPECT_EQ(line.compression.level, 12);
+    EXPECT_EQ(line.main, "-");
+    ASSERT_TRUE(parse({"pack", "in", "--output=--main"}, &line, &error)) << error;
+    EXPECT_EQ(line.output, "--main");
+
+    for (std::vector<const char*> args : {std::vector<const char*>{"build", "in", "-o", "--main", "x.exe"},
+                                          std::vector<const char*>{"link", "b", "--company", "--product", "P"}}) {
+        EXPECT_FALSE(parse(args, &line, &error)) << args[2];
+        EXPECT_EQ(error, std::string("option ") + args[2] + " needs a value (" + args[3] + " is an option; write " +
+                             args[2] + "=VALUE)");
+    }
 }
 
 // The default spec follows the target's separator; a spec the user gave is
@@ -89,8 +117,8 @@ TEST(CommandLine, RefusedWithAReasonNamingTheOption) {
         {{"pack", "in", "-o", "b", "--bogus"}, "unknown option --bogus"},
         {{"pack", "in", "-o"}, "option -o needs a value"},
         {{"build", "in", "-o", "a.exe", "--main"}, "option --main needs a value"},
-        {{"pack", "in", "-o", "b", "--company", "X"}, "option --company does not apply to 'packer pack'"},
-        {{"link", "b", "-o", "a.exe", "--level", "3"}, "option --level does not apply to 'packer link'"},
+        {{"pack", "in", "-o", "b", "--company", "X"}, "option --company does not apply to 'zembra pack'"},
+        {{"link", "b", "-o", "a.exe", "--level", "3"}, "option --level does not apply to 'zembra link'"},
         {{"link", "b", "-o", "a.exe", "--main", "a.exe"}, "option --main does not apply"},
         {{"pack", "in", "-o", "b", "--level", "0"}, "option --level takes a whole number from 1 to 22, not '0'"},
         {{"pack", "in", "-o", "b", "--level", "23"}, "option --level takes"},
@@ -105,7 +133,7 @@ TEST(CommandLine, RefusedWithAReasonNamingTheOption) {
         {{"pack", "in"}, "missing the output file: pass -o"},
         {{"pack", "in", "other", "-o", "b"}, "unexpected argument 'other'"},
         {{"build", "in", "-o", "a", "--target", "macos"}, "option --target takes windows or linux, not 'macos'"},
-        {{"pack", "in", "-o", "b", "--target", "linux"}, "option --target does not apply to 'packer pack'"},
+        {{"pack", "in", "-o", "b", "--target", "linux"}, "option --target does not apply to 'zembra pack'"},
     };
     for (const Case& c : cases) {
         CommandLine line;
