@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "host.h"
+#include "identity_defaults.h"
 #include "link_linux.h"
 #include "tool.h"
 
@@ -147,7 +148,12 @@ void Description::add_identity(CLI::App* command, CommandLine* line) {
         ->check(target_name())
         ->capture_default_str();
     command->add_option("--company", id.company, "company name")->type_name("TEXT")->capture_default_str()->group(group);
-    command->add_option("--product", id.product, "product name")->type_name("TEXT")->capture_default_str()->group(group);
+    command->add_option("--product", id.product,
+                        "product name; the description, the internal name,\nthe original file name and the unpack "
+                        "folder follow it")
+        ->type_name("TEXT")
+        ->capture_default_str()
+        ->group(group);
     command->add_option("--version", id.version,
                         "the application's version: three numbers from 0\nto 65535 (" + std::string(tool_name) +
                             " --version shows the tool's own)")
@@ -156,19 +162,20 @@ void Description::add_identity(CLI::App* command, CommandLine* line) {
         ->group(group);
     command->add_option("--unpack-spec", id.unpack_spec, "where the launcher unpacks, a path template")
         ->type_name("TEMPLATE")
-        ->default_str(id.unpack_spec + ",\nfor linux " + linux_default_unpack_spec)
+        ->default_str(id.unpack_spec + ",\nfor linux " + linux_default_unpack_spec + ";\nwith --product P " +
+                      unpack_spec_in("P", '\\') + " (or with /)")
         ->group(group);
     command->add_option("--description", id.description, "file description in the version block")
         ->type_name("TEXT")
-        ->capture_default_str()
+        ->default_str("the product if --product is given,\nelse " + id.description)
         ->group(group);
     command->add_option("--original-filename", id.original_filename, "original file name in the version block")
         ->type_name("NAME")
-        ->capture_default_str()
+        ->default_str("the output's file name if --product is\ngiven, else " + id.original_filename)
         ->group(group);
     command->add_option("--internal-name", id.internal_name, "internal name in the version block")
         ->type_name("TEXT")
-        ->capture_default_str()
+        ->default_str("the product if --product is given,\nelse " + id.internal_name)
         ->group(group);
     command->add_option("--icon", id.icons, "a .ico, a directory of PNG images, or a PNG image;\nrepeat for several")
         ->type_name("PATH")
@@ -319,13 +326,18 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* line, st
         *error = "missing the output file: pass -o";
         return false;
     }
-    // A spec the user wrote is taken as it is; the default speaks the
-    // target's own separator.
-    const CLI::Option* spec = command->get_option_no_throw("--unpack-spec");
-    if (line->target == "linux" && spec != nullptr && spec->count() == 0) {
-        line->identity.unpack_spec = linux_default_unpack_spec;
-    }
-    return true;
+    if (command == description.pack) return true;   // no launcher, no identity
+    // A value the user wrote is taken as it is; the defaults follow the
+    // product, and the unpack spec speaks the target's own separator.
+    auto given = [&](const char* name) { return command->get_option(name)->count() > 0; };
+    IdentityGiven identity_given;
+    identity_given.product = given("--product");
+    identity_given.description = given("--description");
+    identity_given.original_filename = given("--original-filename");
+    identity_given.internal_name = given("--internal-name");
+    identity_given.unpack_spec = given("--unpack-spec");
+    return derive_identity(identity_given, line->output, line->target == "linux" ? '/' : '\\', &line->identity,
+                           error);
 }
 
 std::string help_text() {

@@ -14,8 +14,8 @@ from pathlib import Path
 
 import pefile
 
-from harness import (EXAMPLES, REPO, STAGE, WineTestCase, build_launcher, packer, run_wine, windows_path,
-                     write_tree)
+from harness import (EXAMPLES, REPO, STAGE, WineTestCase, build_launcher, local_app_data, packer, run_wine,
+                     windows_path, write_tree)
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 SIZES = [16, 32, 48, 64, 128, 256]
@@ -258,6 +258,22 @@ class IdentityOptions(WineTestCase):
             "FileVersion": "2.65535.0.0", "OriginalFilename": "widget.exe", "InternalName": "widget"})
         for key, entries in image.resources.items():
             self.assertEqual([(language, page) for language, page, _ in entries], [(0, 1252)], key)
+
+    def test_product_alone_names_the_version_block_and_the_unpack_folder(self):
+        product = "Rocket \u2604 launcher"
+        exe = build_launcher(packed_hello(self.tmp), self.tmp / "Rocket.exe", "--product", product, "--level", "3")
+        _, strings = Image(exe).version_strings()
+        self.assertEqual(strings, {
+            "CompanyName": "Quen Lith", "ProductName": product, "FileDescription": product,
+            "ProductVersion": "1.0.20.0", "FileVersion": "1.0.20.0",
+            "OriginalFilename": "Rocket.exe", "InternalName": product})
+
+        target = local_app_data() / product
+        self.addCleanup(shutil.rmtree, target, ignore_errors=True)
+        run = run_wine(exe, "--exit", "5")
+        self.assertEqual(run.returncode, 5, run.out + run.err)
+        self.assertEqual((target / "1.0.20" / "hello.exe").read_bytes(), (EXAMPLES / "hello" / "hello.exe").read_bytes())
+        self.assertTrue((target / "1.0.20" / "data" / "greeting.txt").is_file())
 
     def test_value_too_long_for_the_version_block_is_refused(self):
         # The block's lengths are 16-bit: a longer value would wrap them.

@@ -7,6 +7,8 @@
 #include "command_line.h"
 #include "host.h"
 #include "identity_check.h"
+#include "identity_defaults.h"
+#include "link_linux.h"
 
 namespace {
 
@@ -104,6 +106,75 @@ TEST(CommandLine, TargetChoosesTheDefaultUnpackSpecOnly) {
         ASSERT_TRUE(parse(c.args, &line, &error)) << error;
         EXPECT_EQ(line.target, c.target);
         EXPECT_EQ(line.identity.unpack_spec, c.spec);
+    }
+}
+
+// With --product the description, internal name, original file name and
+// unpack folder follow it, unless given; without it everything keeps the
+// built-in value, whatever else is given.
+TEST(CommandLine, IdentityDefaultsFollowTheProduct) {
+    struct Case {
+        std::vector<const char*> args;
+        const char* description;
+        const char* internal_name;
+        const char* original_filename;
+        const char* spec;
+    };
+    const std::string snowman = "Zo\xC3\xAB \xE2\x98\x83";   // Zoë ☃
+    const Case cases[] = {
+        {{"link", "b", "-o", "out/App.exe"}, "Quen Lith", "Quenlith", "Quenlith.exe", "{CACHE_DIR}\\Quenlith\\{VERSION}"},
+        {{"build", "in", "-o", "App.exe", "--company", "Acme", "--version", "2.0.0"},
+         "Quen Lith", "Quenlith", "Quenlith.exe", "{CACHE_DIR}\\Quenlith\\{VERSION}"},
+        {{"build", "in", "-o", "out/Rocket.exe", "--product", "Rocket"},
+         "Rocket", "Rocket", "Rocket.exe", "{CACHE_DIR}\\Rocket\\{VERSION}"},
+        {{"build", "in", "--product", snowman.c_str(), "-o", "App.exe"},
+         snowman.c_str(), snowman.c_str(), "App.exe", "{CACHE_DIR}\\Zo\xC3\xAB \xE2\x98\x83\\{VERSION}"},
+        {{"build", "in", "-o", "dir/rocket", "--target", "linux", "--product", "Rocket"},
+         "Rocket", "Rocket", "rocket", "{CACHE_DIR}/Rocket/{VERSION}"},
+        {{"link", "b", "-o", "App.exe", "--product", "Rocket", "--description", "D", "--internal-name", "I",
+          "--original-filename", "O.exe", "--unpack-spec", "{TEMP}\\x"},
+         "D", "I", "O.exe", "{TEMP}\\x"},
+        // Given a spec, the product need not be a folder name.
+        {{"link", "b", "-o", "App.exe", "--product", "A:B", "--unpack-spec", "{TEMP}\\x"},
+         "A:B", "A:B", "App.exe", "{TEMP}\\x"},
+    };
+    for (const Case& c : cases) {
+        CommandLine line;
+        std::string error;
+        ASSERT_TRUE(parse(c.args, &line, &error)) << c.args[2] << ": " << error;
+        EXPECT_EQ(line.identity.description, c.description);
+        EXPECT_EQ(line.identity.internal_name, c.internal_name);
+        EXPECT_EQ(line.identity.original_filename, c.original_filename);
+        EXPECT_EQ(line.identity.unpack_spec, c.spec);
+    }
+    // The shape of the derived spec is the built-in one's.
+    EXPECT_EQ(unpack_spec_in("Quenlith", '\\'), Identity().unpack_spec);
+    EXPECT_EQ(unpack_spec_in("Quenlith", '/'), linux_default_unpack_spec);
+}
+
+// A product that cannot be a Windows folder name as it is, when it would
+// name the unpack folder, is refused in one line.
+TEST(CommandLine, ProductThatCannotNameAFolderIsRefused) {
+    const std::string longest(255, 'p');
+    for (const std::string& good : {longest, std::string(" lead"), std::string("a.b c"), std::string("CONSOLE"),
+                                    std::string("LPT")}) {
+        CommandLine line;
+        std::string error;
+        EXPECT_TRUE(parse({"link", "b", "-o", "a.exe", "--product", good.c_str()}, &line, &error)) << good << ": " << error;
+    }
+    const std::string too_long(256, 'p');
+    for (const std::string& bad : {std::string("A:B"), std::string("A/B"), std::string("A\\B"), std::string("what?"),
+                                   std::string("<x>"), std::string("a|b"), std::string("a*"), std::string("say \"hi\""),
+                                   std::string("tab\there"), std::string("Rocket."), std::string("Rocket "),
+                                   std::string("CON"), std::string("nul.txt"), std::string("Com1"), std::string("LPT9.log"),
+                                   std::string("a{b}"), std::string("{PRODUCT}"), too_long}) {
+        CommandLine line;
+        std::string error;
+        EXPECT_FALSE(parse({"build", "in", "-o", "a.exe", "--product", bad.c_str()}, &line, &error)) << bad;
+        EXPECT_EQ(error.find("--product \""), 0u) << error;
+        EXPECT_NE(error.find("cannot name the unpack folder: it "), std::string::npos) << error;
+        EXPECT_NE(error.find("--unpack-spec"), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
     }
 }
 
