@@ -165,18 +165,24 @@ void Description::add_identity(CLI::App* command, CommandLine* line) {
         ->default_str(id.unpack_spec + ",\nfor linux " + linux_default_unpack_spec + ";\nwith --product P " +
                       unpack_spec_in("P", '\\') + " (or with /)")
         ->group(group);
-    command->add_option("--description", id.description, "file description in the version block")
-        ->type_name("TEXT")
-        ->default_str("the product if --product is given,\nelse " + id.description)
-        ->group(group);
-    command->add_option("--original-filename", id.original_filename, "original file name in the version block")
-        ->type_name("NAME")
-        ->default_str("the output's file name if --product is\ngiven, else " + id.original_filename)
-        ->group(group);
-    command->add_option("--internal-name", id.internal_name, "internal name in the version block")
-        ->type_name("TEXT")
-        ->default_str("the product if --product is given,\nelse " + id.internal_name)
-        ->group(group);
+    // The version block's names; with --product they follow it.
+    const struct {
+        const char* name;
+        std::string* value;
+        const char* meaning;
+        const char* type;
+        const char* with_product;
+    } names[] = {
+        {"--description", &id.description, "file description", "TEXT", "the product"},
+        {"--original-filename", &id.original_filename, "original file name", "NAME", "the output's file name"},
+        {"--internal-name", &id.internal_name, "internal name", "TEXT", "the product"},
+    };
+    for (const auto& name : names) {
+        command->add_option(name.name, *name.value, std::string(name.meaning) + " in the version block")
+            ->type_name(name.type)
+            ->default_str(std::string(name.with_product) + " with --product,\nelse " + *name.value)
+            ->group(group);
+    }
     command->add_option("--icon", id.icons, "a .ico, a directory of PNG images, or a PNG image;\nrepeat for several")
         ->type_name("PATH")
         ->allow_extra_args(false)
