@@ -292,7 +292,10 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* line, st
     line->compression.threads = online_cores();
     Description description(line);
     const CLI::App* command = argc >= 2 ? description.command(argv[1]) : nullptr;
-    if (wants_help(argc, argv)) {
+    // `zembra help [COMMAND]` is asking for help too.
+    const bool help_command = argc >= 2 && std::string(argv[1]) == "help";
+    if (help_command) command = argc >= 3 ? description.command(argv[2]) : nullptr;
+    if (help_command || wants_help(argc, argv)) {
         line->help = command != nullptr ? command->help(tool_name) : help_text();
         line->command = "help";
         return true;

@@ -57,6 +57,9 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     ASSERT_TRUE(parse({"pack", "in", "--bogus", "--help"}, &line, &error));
     EXPECT_EQ(line.command, "help");
     EXPECT_NE(line.help.find("Usage: zembra pack"), std::string::npos) << line.help;
+    ASSERT_TRUE(parse({"help", "link"}, &line, &error)) << error;
+    EXPECT_EQ(line.command, "help");
+    EXPECT_NE(line.help.find("Usage: zembra link"), std::string::npos) << line.help;
     ASSERT_TRUE(parse({"--version"}, &line, &error)) << error;
     EXPECT_EQ(line.command, "version");
 }
