@@ -9,8 +9,9 @@
 #include <cstdlib>
 #include <memory>
 
+#include "derived_identity.h"
 #include "host.h"
-#include "identity_defaults.h"
+#include "launcher/identity_defaults.h"
 #include "link_linux.h"
 #include "tool.h"
 
@@ -162,7 +163,7 @@ void Description::add_identity(CLI::App* command, CommandLine* line) {
         ->group(group);
     command->add_option("--unpack-spec", id.unpack_spec, "where the launcher unpacks, a path template")
         ->type_name("TEMPLATE")
-        ->default_str(id.unpack_spec + ",\nfor linux " + linux_default_unpack_spec + ";\nwith --product P " +
+        ->default_str(id.unpack_spec + ",\nfor linux " + default_linux_unpack_spec + ";\nwith --product P " +
                       unpack_spec_in("P", '\\') + " (or with /)")
         ->group(group);
     // The version block's names; with --product they follow it.

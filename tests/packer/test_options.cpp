@@ -7,8 +7,9 @@
 #include "command_line.h"
 #include "host.h"
 #include "identity_check.h"
-#include "identity_defaults.h"
-#include "link_linux.h"
+#include "derived_identity.h"
+#include "launcher/identity_defaults.h"
+#include "payload/block_format.h"
 
 namespace {
 
@@ -97,9 +98,9 @@ TEST(CommandLine, TargetChoosesTheDefaultUnpackSpecOnly) {
         const char* spec;
     };
     const Case cases[] = {
-        {{"link", "b", "-o", "a"}, "windows", "{CACHE_DIR}\\Quenlith\\{VERSION}"},
-        {{"link", "b", "-o", "a", "--target", "windows"}, "windows", "{CACHE_DIR}\\Quenlith\\{VERSION}"},
-        {{"link", "b", "-o", "a", "--target=linux"}, "linux", "{CACHE_DIR}/Quenlith/{VERSION}"},
+        {{"link", "b", "-o", "a"}, "windows", default_unpack_spec},
+        {{"link", "b", "-o", "a", "--target", "windows"}, "windows", default_unpack_spec},
+        {{"link", "b", "-o", "a", "--target=linux"}, "linux", default_linux_unpack_spec},
         {{"build", "in", "-o", "a", "--unpack-spec", "{TEMP}\\x", "--target", "linux"}, "linux", "{TEMP}\\x"},
         {{"build", "in", "-o", "a", "--target", "linux", "--unpack-spec", "{HOME}/y"}, "linux", "{HOME}/y"},
     };
@@ -125,9 +126,10 @@ TEST(CommandLine, IdentityDefaultsFollowTheProduct) {
     };
     const std::string snowman = "Zo\xC3\xAB \xE2\x98\x83";   // Zoë ☃
     const Case cases[] = {
-        {{"link", "b", "-o", "out/App.exe"}, "Quen Lith", "Quenlith", "Quenlith.exe", "{CACHE_DIR}\\Quenlith\\{VERSION}"},
+        {{"link", "b", "-o", "out/App.exe"},
+         default_description, default_internal_name, default_original_filename, default_unpack_spec},
         {{"build", "in", "-o", "App.exe", "--company", "Acme", "--version", "2.0.0"},
-         "Quen Lith", "Quenlith", "Quenlith.exe", "{CACHE_DIR}\\Quenlith\\{VERSION}"},
+         default_description, default_internal_name, default_original_filename, default_unpack_spec},
         {{"build", "in", "-o", "out/Rocket.exe", "--product", "Rocket"},
          "Rocket", "Rocket", "Rocket.exe", "{CACHE_DIR}\\Rocket\\{VERSION}"},
         {{"build", "in", "--product", snowman.c_str(), "-o", "App.exe"},
@@ -151,8 +153,8 @@ TEST(CommandLine, IdentityDefaultsFollowTheProduct) {
         EXPECT_EQ(line.identity.unpack_spec, c.spec);
     }
     // The shape of the derived spec is the built-in one's.
-    EXPECT_EQ(unpack_spec_in("Quenlith", '\\'), Identity().unpack_spec);
-    EXPECT_EQ(unpack_spec_in("Quenlith", '/'), linux_default_unpack_spec);
+    EXPECT_EQ(unpack_spec_in("Quenlith", '\\'), default_unpack_spec);
+    EXPECT_EQ(unpack_spec_in("Quenlith", '/'), default_linux_unpack_spec);
 }
 
 // A product that cannot be a Windows folder name as it is, when it would
@@ -254,8 +256,8 @@ TEST(Identity, UnpackSpecsNameOnlyPlaceholdersTheLauncherKnows) {
         EXPECT_NE(error.find(c.expected), std::string::npos) << c.spec << ": " << error;
         EXPECT_NE(error.find("--unpack-spec"), std::string::npos) << error;
     }
-    EXPECT_FALSE(check_unpack_spec(std::string(4096, 'x'), &error));
-    EXPECT_TRUE(check_unpack_spec(std::string(4095, 'x'), &error));
+    EXPECT_FALSE(check_unpack_spec(std::string(path_capacity, 'x'), &error));
+    EXPECT_TRUE(check_unpack_spec(std::string(path_capacity - 1, 'x'), &error));
 }
 
 TEST(Identity, EveryTextMustBeNonEmptyUtf8) {

@@ -1,7 +1,7 @@
-#include "identity_defaults.h"
+#include "derived_identity.h"
 
 #include "entry_names.h"
-#include "link_linux.h"
+#include "launcher/identity_defaults.h"
 #include "utf8.h"
 
 namespace {
@@ -45,7 +45,7 @@ bool derive_identity(const IdentityGiven& given, const std::string& output_path,
         }
         identity->unpack_spec = unpack_spec_in(identity->product, separator);
     } else if (separator == '/') {
-        identity->unpack_spec = linux_default_unpack_spec;
+        identity->unpack_spec = default_linux_unpack_spec;
     }
     return true;
 }
