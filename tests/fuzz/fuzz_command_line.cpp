@@ -64,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (pad_length > 0) args.push_back(std::u16string(pad_length, pad_unit));
 
     fake_reset();
+    const FakeResetAtEnd reset_at_end;
     reset_launcher_state();
     FakeOs& os = fake_os();
     os.command_line_args = args;

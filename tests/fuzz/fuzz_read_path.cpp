@@ -14,6 +14,7 @@
 //         bit 4  the user's profile folder cannot be named
 //   byte 1: 0xFF none; else bit 7 chooses a short write over a failed one
 //           and bits 0-6 the index of that write.
+#define ZSTD_STATIC_LINKING_ONLY   // ZSTD_createCCtx_advanced
 #include <zstd.h>
 
 #include <cstdint>
@@ -36,8 +37,10 @@
 namespace {
 
 // Decoded bytes one input may produce: a few bytes of zstd can describe
-// gigabytes, and past this much nothing new is learnt.
-constexpr uint64_t output_budget = 32ull << 20;
+// gigabytes. Eight windows are more than any input within the run's length
+// limit decodes to without such a bomb, and enough for every way entries
+// can lie across window boundaries; past them nothing new is learnt.
+constexpr uint64_t output_budget = 8 * decode_window_size;
 
 size_t decoder_calls = 0;
 uint64_t decoded_bytes = 0;
@@ -79,12 +82,23 @@ const std::u16string normal_target = u"C:\\Users\\user\\AppData\\Local\\Quenlith
 // without making it more interesting.
 std::u16string long_target() { return u"C:\\Users\\user\\" + std::u16string(3980, u'l'); }
 
-std::string compress(const uint8_t* data, size_t size) {
-    std::string out(ZSTD_compressBound(size), '\0');
-    size_t n = ZSTD_compress(out.data(), out.size(), data, size, 1);
+// The block around a compressed entry stream, in a buffer kept across
+// inputs: a fresh compression context and output for every input cost more
+// than the launcher's run over them.
+// The context's memory comes from operator new: what malloc hands out is
+// released at the end of every input, as the end of the launcher's process.
+void* context_alloc(void*, size_t size) { return ::operator new(size); }
+void context_free(void*, void* block) { ::operator delete(block); }
+
+const std::string& compress(const uint8_t* data, size_t size) {
+    static ZSTD_CCtx* const context = ZSTD_createCCtx_advanced({context_alloc, context_free, nullptr});
+    static std::string out;
+    out.resize(block_magic_size + ZSTD_compressBound(size));
+    std::memcpy(out.data(), block_magic, block_magic_size);
+    size_t n = ZSTD_compressCCtx(context, out.data() + block_magic_size, out.size() - block_magic_size, data, size, 1);
     if (ZSTD_isError(n)) broken("compression failed");
-    out.resize(n);
-    return std::string(reinterpret_cast<const char*>(block_magic), block_magic_size) + out;
+    out.resize(block_magic_size + n);
+    return out;
 }
 
 // What the end of a process releases: the launcher's state, what it still
@@ -157,12 +171,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     input_size = size;
     decoded_bytes = 0;
 
-    std::string compressed;
-    if (flags & 1) compressed = compress(data, size);
-    const size_t block_size = flags & 1 ? compressed.size() : size;
+    const std::string* compressed = flags & 1 ? &compress(data, size) : nullptr;
+    const size_t block_size = compressed ? compressed->size() : size;
     // An exact copy: any read past the block's end is a read past this.
     std::unique_ptr<unsigned char[]> block(new unsigned char[block_size > 0 ? block_size : 1]);
-    std::memcpy(block.get(), flags & 1 ? reinterpret_cast<const unsigned char*>(compressed.data()) : data, block_size);
+    std::memcpy(block.get(), compressed ? reinterpret_cast<const unsigned char*>(compressed->data()) : data, block_size);
 
     fake_reset();
     FakeOs& os = fake_os();
