@@ -1,4 +1,4 @@
-# The Windows x64 launcher library, zstd's decoder, and the Windows programs
+# The Windows x64 launcher stub, zstd's decoder, and the Windows programs
 # the end-to-end tests and the demo run under Wine.
 set(ZSTD_DIR "${CMAKE_SOURCE_DIR}/.deps/zstd/lib" CACHE PATH "zstd's lib/ folder (scripts/setup.sh fetches it)")
 if(NOT EXISTS "${ZSTD_DIR}/zstd.h")
@@ -15,12 +15,29 @@ target_compile_options(zstd_decoder PRIVATE -O3)
 set_target_properties(zstd_decoder PROPERTIES ARCHIVE_OUTPUT_DIRECTORY "${WINDOWS_LIB_DIR}")
 
 file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
-add_library(launcher STATIC ${LOGIC_SOURCES} ${PLATFORM_SOURCES})
-target_include_directories(launcher PRIVATE src)
-target_compile_options(launcher PRIVATE ${LAUNCHER_CXX_FLAGS} -municode)
-target_compile_definitions(launcher PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
-target_link_libraries(launcher PRIVATE zstd_decoder)
-set_target_properties(launcher PROPERTIES ARCHIVE_OUTPUT_DIRECTORY "${WINDOWS_LIB_DIR}")
+add_library(launcher_objects OBJECT ${LOGIC_SOURCES} ${PLATFORM_SOURCES})
+target_include_directories(launcher_objects PRIVATE src "${ZSTD_DIR}")
+target_compile_options(launcher_objects PRIVATE ${LAUNCHER_CXX_FLAGS} -municode)
+target_compile_definitions(launcher_objects PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+
+# The stub every Windows launcher is written from: the whole launcher with an
+# empty descriptor, no attached data and no resources (the packer adds them).
+add_executable(windows_stub $<TARGET_OBJECTS:launcher_objects>)
+target_link_options(windows_stub PRIVATE -municode -mwindows -static -s
+  # No time stamp: the same sources give the same stub, and so the same launchers.
+  -Wl,--no-insert-timestamp
+  # 16 MiB of stack reserved for the main thread, 4 KiB committed.
+  "SHELL:-Xlinker --stack -Xlinker 16777216,4096" -Wl,--heap,1048576
+  -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,0
+  -Wl,--major-os-version,6 -Wl,--minor-os-version,0
+  -Wl,--tsaware -Wl,--high-entropy-va -Wl,--dynamicbase -Wl,--nxcompat
+  # Sections start on page boundaries in the file too, so a loader can map
+  # the attached data in place instead of copying tens of megabytes into
+  # private memory at every start (Wine does the latter for 512-byte alignment).
+  -Wl,--file-alignment,4096)
+target_link_libraries(windows_stub PRIVATE zstd_decoder z shell32)
+set_target_properties(windows_stub PROPERTIES OUTPUT_NAME windows-x64 SUFFIX .exe
+  RUNTIME_OUTPUT_DIRECTORY "${STAGE_DIR}/lib/zembra/stubs")
 
 # Programs that only the tests and the demo use.
 file(GLOB WINDOWS_TEST_PROGRAMS CONFIGURE_DEPENDS tests/win/*.c)

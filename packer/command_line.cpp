@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "link_linux.h"
+#include "stub.h"
 
 namespace {
 

@@ -1,26 +1,46 @@
-// The built-in values of a launcher linked with the packer's defaults. The
-// block and the unpack spec are writable here (the launcher sees them as
-// constants), so that a test can run the whole main sequence over a block
-// and a spec of its own.
+// The image of a launcher written with the packer's defaults, laid out as
+// the packer lays it out: the descriptor points at the texts and the block.
+// Here the block and the unpack spec can be changed, so that a test can run
+// the whole main sequence over a block and a spec of its own.
 #include <cstdint>
 #include <cstring>
 
 #include "fake_builtin.h"
+#include "launcher/image_descriptor.h"
+#include "platform/platform.h"
 
-extern "C" {
-unsigned char launcher_attached_data[fake_block_capacity];
-uint64_t launcher_attached_size = 0;
-char16_t launcher_unpack_spec[256] = u"{CACHE_DIR}\\Quenlith\\{VERSION}";
-extern const char16_t launcher_company[] = u"Quen Lith";
-extern const char16_t launcher_product[] = u"Quen Lith";
-extern const char16_t launcher_version[] = u"1.0.20";
+namespace {
+
+constexpr size_t text_capacity = 256;   // units, NUL included
+constexpr size_t spec_at = 64, company_at = spec_at + 2 * text_capacity, product_at = company_at + 2 * text_capacity,
+                 version_at = product_at + 2 * text_capacity, block_at = 4096;
+
+alignas(4096) unsigned char fake_image[block_at + fake_block_capacity];
+ImageDescriptor fake_descriptor = empty_image_descriptor;
+
+BuiltinPlace put_text(size_t at, const std::u16string& text) {
+    std::memcpy(fake_image + at, text.c_str(), (text.size() + 1) * sizeof(char16_t));
+    return {at, text.size()};
 }
+
+// The defaults, in place before any test runs.
+const bool defaults_set = [] {
+    fake_descriptor.unpack_spec = put_text(spec_at, u"{CACHE_DIR}\\Quenlith\\{VERSION}");
+    fake_descriptor.company = put_text(company_at, u"Quen Lith");
+    fake_descriptor.product = put_text(product_at, u"Quen Lith");
+    fake_descriptor.version = put_text(version_at, u"1.0.20");
+    fake_descriptor.attached_data = {block_at, 0};
+    return true;
+}();
+
+}  // namespace
+
+const unsigned char* os_image_base() { return fake_image; }
+const ImageDescriptor* os_image_descriptor() { return &fake_descriptor; }
 
 void fake_set_block(const std::string& bytes) {
-    std::memcpy(launcher_attached_data, bytes.data(), bytes.size());
-    launcher_attached_size = bytes.size();
+    std::memcpy(fake_image + block_at, bytes.data(), bytes.size());
+    fake_descriptor.attached_data = {block_at, bytes.size()};
 }
 
-void fake_set_unpack_spec(const std::u16string& spec) {
-    std::memcpy(launcher_unpack_spec, spec.c_str(), (spec.size() + 1) * sizeof(char16_t));
-}
+void fake_set_unpack_spec(const std::u16string& spec) { fake_descriptor.unpack_spec = put_text(spec_at, spec); }

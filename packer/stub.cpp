@@ -1,0 +1,36 @@
+#include "stub.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "fd_io.h"
+#include "utf8.h"
+
+const char* const linux_default_unpack_spec = "{CACHE_DIR}/Quenlith/{VERSION}";
+
+const LauncherTarget* find_target(const std::string& name) {
+    static const LauncherTarget windows_x64{"windows", "windows-x64.exe", true};
+    static const LauncherTarget linux_x64{"linux", "linux-x64", false};
+    if (name == windows_x64.name) return &windows_x64;
+    if (name == linux_x64.name) return &linux_x64;
+    return nullptr;
+}
+
+std::string packer_dir() {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return ".";
+    std::string text(path, static_cast<size_t>(length));
+    return text.substr(0, text.rfind('/'));
+}
+
+bool read_stub(const LauncherTarget& target, Stub* stub, std::string* error) {
+    stub->path = packer_dir() + "/../lib/zembra/stubs/" + target.stub_file;
+    if (read_whole_file(stub->path, &stub->bytes)) return true;
+    *error = "cannot read the " + target.name + " launcher stub '" + printable(stub->path) +
+             "': " + std::strerror(errno);
+    return false;
+}
