@@ -20,6 +20,21 @@ target_include_directories(launcher_objects PRIVATE src "${ZSTD_DIR}")
 target_compile_options(launcher_objects PRIVATE ${LAUNCHER_CXX_FLAGS} -municode)
 target_compile_definitions(launcher_objects PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 
+# The launcher runs on the Universal C runtime. It uses no C++ runtime
+# library (the toolchain's is built for msvcrt.dll), so it is compiled with
+# the UCRT's headers and linked by the C driver through a copy of the
+# toolchain's specs that names the UCRT in place of msvcrt. Its one
+# function-local static is first used on the main thread, before the console
+# handler exists, so it needs no guard from the C++ runtime.
+target_compile_definitions(launcher_objects PRIVATE __MSVCRT_VERSION__=0xE00)
+target_compile_options(launcher_objects PRIVATE -fno-threadsafe-statics)
+execute_process(COMMAND ${CMAKE_C_COMPILER} -dumpspecs OUTPUT_VARIABLE MINGW_SPECS COMMAND_ERROR_IS_FATAL ANY)
+string(REPLACE "-lmsvcrt" "-lucrt" UCRT_SPECS "${MINGW_SPECS}")
+if(UCRT_SPECS STREQUAL MINGW_SPECS)
+  message(FATAL_ERROR "the toolchain's specs do not name -lmsvcrt: cannot switch the launcher to the UCRT")
+endif()
+file(WRITE "${CMAKE_BINARY_DIR}/ucrt.specs" "${UCRT_SPECS}")
+
 # The stub every Windows launcher is written from: the whole launcher with an
 # empty descriptor, no attached data and no resources (the packer adds them).
 add_executable(windows_stub $<TARGET_OBJECTS:launcher_objects>)
@@ -35,8 +50,9 @@ target_link_options(windows_stub PRIVATE -municode -mwindows -static -s
   # the attached data in place instead of copying tens of megabytes into
   # private memory at every start (Wine does the latter for 512-byte alignment).
   -Wl,--file-alignment,4096)
+target_link_options(windows_stub PRIVATE "-specs=${CMAKE_BINARY_DIR}/ucrt.specs")
 target_link_libraries(windows_stub PRIVATE zstd_decoder z shell32)
-set_target_properties(windows_stub PROPERTIES OUTPUT_NAME windows-x64 SUFFIX .exe
+set_target_properties(windows_stub PROPERTIES LINKER_LANGUAGE C OUTPUT_NAME windows-x64 SUFFIX .exe
   RUNTIME_OUTPUT_DIRECTORY "${STAGE_DIR}/lib/zembra/stubs")
 
 # Programs that only the tests and the demo use.

@@ -231,13 +231,12 @@ class DefaultLauncher(WineTestCase):
         self.assertEqual(pe.sections[-1].PointerToRawData + pe.sections[-1].SizeOfRawData,
                          self.exe.stat().st_size)
 
-    def test_imports_only_system_libraries_and_the_c_runtime(self):
+    def test_imports_only_system_libraries_and_the_universal_c_runtime(self):
         pe = self.image.pe
         names = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
-        # msvcrt, not the Universal C runtime: the toolchain's static C++
-        # runtime libraries are built for msvcrt.
-        self.assertLessEqual(names, {"kernel32.dll", "shell32.dll", "msvcrt.dll"})
-        self.assertIn("msvcrt.dll", names)
+        runtime = {name for name in names if name.startswith("api-ms-win-crt-")}
+        self.assertIn("api-ms-win-crt-runtime-l1-1-0.dll", runtime)
+        self.assertEqual(names - runtime, {"kernel32.dll", "shell32.dll"})
         self.assertFalse(hasattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT"))
         self.assertFalse(hasattr(pe, "DIRECTORY_ENTRY_EXPORT"))
 
