@@ -16,8 +16,7 @@ enum : uint16_t { rt_icon = 3, rt_group_icon = 14, rt_version = 16, rt_manifest 
 }  // namespace
 
 bool launcher_resources(const Identity& identity, std::vector<Resource>* resources, std::string* error) {
-    // The packer's data files lie beside it: <packer dir>/../share/zembra/res.
-    const std::string data = packer_dir() + "/../share/zembra/res";
+    const std::string data = install_root() + "/share/zembra/res";
     std::vector<IconImage> icons;
     std::vector<std::string> icon_inputs = identity.icons;
     if (icon_inputs.empty()) icon_inputs.push_back(data + "/icons");

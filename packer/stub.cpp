@@ -19,16 +19,17 @@ const LauncherTarget* find_target(const std::string& name) {
     return nullptr;
 }
 
-std::string packer_dir() {
+std::string install_root() {
     char path[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return ".";
+    if (length <= 0) return "..";
     std::string text(path, static_cast<size_t>(length));
+    text.erase(text.rfind('/'));
     return text.substr(0, text.rfind('/'));
 }
 
 bool read_stub(const LauncherTarget& target, Stub* stub, std::string* error) {
-    stub->path = packer_dir() + "/../lib/zembra/stubs/" + target.stub_file;
+    stub->path = install_root() + "/lib/zembra/stubs/" + target.stub_file;
     if (read_whole_file(stub->path, &stub->bytes)) return true;
     *error = "cannot read the " + target.name + " launcher stub '" + printable(stub->path) +
              "': " + std::strerror(errno);

@@ -1,6 +1,7 @@
 // The systems a launcher can be written for, and the stubs they are written
 // from: complete launchers with an empty descriptor, built with the packer
-// and installed beside it.
+// and installed beside it (<root>/bin/packer, <root>/lib/zembra/stubs, and
+// the data files in <root>/share/zembra/res).
 #pragma once
 
 #include <string>
@@ -17,8 +18,9 @@ const LauncherTarget* find_target(const std::string& name);
 // Where a Linux launcher unpacks unless told otherwise.
 extern const char* const linux_default_unpack_spec;
 
-// The directory the running packer lives in.
-std::string packer_dir();
+// The directory the running packer is installed below: the parent of the
+// one it lives in.
+std::string install_root();
 
 struct Stub {
     std::string path;
