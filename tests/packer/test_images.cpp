@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
 
 #include "elf_image.h"
@@ -210,6 +211,24 @@ struct StubCase {
     const char* reason;
 };
 
+using Planner = std::function<bool(const std::string& stub, const BuiltinData&, ImagePlan*, PlanFault*, std::string*)>;
+
+// Each damaged copy of `stub` is refused as a stub fault, with its reason.
+template <size_t n>
+void expect_refused(const std::string& stub, const StubCase (&cases)[n], const Planner& plan_image) {
+    for (const StubCase& c : cases) {
+        std::string damaged = stub;
+        c.damage(&damaged);
+        ImagePlan plan;
+        PlanFault fault = PlanFault::too_big;
+        std::string reason;
+        EXPECT_FALSE(plan_image(damaged, lay_out_builtin_data(10, sample_identity()), &plan, &fault, &reason))
+            << c.what;
+        EXPECT_EQ(fault, PlanFault::stub) << c.what;
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << c.what << ": " << reason;
+    }
+}
+
 TEST(WindowsImage, DamagedOrForeignStubsAreRefused) {
     const StubCase cases[] = {
         {"not an image", [](std::string* s) { (*s)[0] = 'X'; }, "not a Windows image"},
@@ -224,18 +243,10 @@ TEST(WindowsImage, DamagedOrForeignStubsAreRefused) {
         {"resources already", [](std::string* s) { set_le(s, optional + 112 + 20, 8, 4); }, "resources"},
         {"data after the sections", [](std::string* s) { s->append(4096, 'x'); }, "after its last section"},
     };
-    for (const StubCase& c : cases) {
-        std::string stub = windows_stub();
-        c.damage(&stub);
-        ImagePlan plan;
-        PlanFault fault = PlanFault::too_big;
-        std::string reason;
-        EXPECT_FALSE(plan_pe_image(stub, lay_out_builtin_data(10, sample_identity()), sample_resources, 1252, &plan,
-                                   &fault, &reason))
-            << c.what;
-        EXPECT_EQ(fault, PlanFault::stub) << c.what;
-        EXPECT_NE(reason.find(c.reason), std::string::npos) << c.what << ": " << reason;
-    }
+    expect_refused(windows_stub(), cases, [](const std::string& stub, const BuiltinData& data, ImagePlan* plan,
+                                             PlanFault* fault, std::string* reason) {
+        return plan_pe_image(stub, data, sample_resources, 1252, plan, fault, reason);
+    });
 }
 
 TEST(WindowsImage, BlockBeyondThe32BitSizesIsRefused) {
@@ -276,12 +287,11 @@ const std::string& linux_stub() {
     return stub;
 }
 
-size_t descriptor_offset(const std::string& image) {
+// The stub's descriptor, where the written image has it too.
+size_t linux_descriptor_at() {
     size_t at = 0;
     std::string reason;
-    const std::string& stub = linux_stub();
-    EXPECT_TRUE(find_empty_descriptor(stub, 0, stub.size(), &at, &reason)) << reason;
-    (void)image;
+    EXPECT_TRUE(find_empty_descriptor(linux_stub(), 0, linux_stub().size(), &at, &reason)) << reason;
     return at;
 }
 
@@ -317,7 +327,7 @@ TEST(LinuxImage, ANoteHeaderBecomesALoadSegmentMappingTheDataAfterTheStubs) {
     EXPECT_EQ(data.offset + data.filesz, image.size());
     EXPECT_EQ(data.filesz, data.memsz);
 
-    const size_t at = descriptor_offset(image);
+    const size_t at = linux_descriptor_at();
     const uint64_t base = loads.front().vaddr;
     EXPECT_EQ(place(image, at, 0).offset, data.vaddr - base);
     EXPECT_EQ(place(image, at, 0).length, block.size());
@@ -333,7 +343,7 @@ TEST(LinuxImage, DamagedOrForeignStubsAreRefused) {
         const size_t header = get_le64(s, 0x28) + 64 * get_le16(s, 0x3E);
         return get_le64(s, header + 24);
     }();
-    const size_t descriptor = descriptor_offset(linux_stub());
+    const size_t descriptor = linux_descriptor_at();
     const StubCase cases[] = {
         {"not ELF", [](std::string* s) { (*s)[1] = 'X'; }, "not an ELF program"},
         {"32-bit", [](std::string* s) { (*s)[4] = 1; }, "not an x86-64 program"},
@@ -355,17 +365,7 @@ TEST(LinuxImage, DamagedOrForeignStubsAreRefused) {
          },
          "no note header"},
     };
-    for (const StubCase& c : cases) {
-        std::string stub = linux_stub();
-        c.damage(&stub);
-        ImagePlan plan;
-        PlanFault fault = PlanFault::too_big;
-        std::string reason;
-        EXPECT_FALSE(plan_elf_image(stub, lay_out_builtin_data(10, sample_identity()), &plan, &fault, &reason))
-            << c.what;
-        EXPECT_EQ(fault, PlanFault::stub) << c.what;
-        EXPECT_NE(reason.find(c.reason), std::string::npos) << c.what << ": " << reason;
-    }
+    expect_refused(linux_stub(), cases, plan_elf_image);
 }
 
 }  // namespace
