@@ -12,7 +12,7 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import EXAMPLES, PACKER, STAGE, WineTestCase, packer, run_wine, windows_path, write_tree
+from harness import EXAMPLES, PACKER, REPO, STAGE, WineTestCase, packer, run_wine, windows_path, write_tree
 
 MAGIC = b"zembra launcher\x01"
 
@@ -46,6 +46,9 @@ class Reproducible(WineTestCase):
                 one, two = (self.tmp / "first").read_bytes(), (self.tmp / "second").read_bytes()
                 self.assertGreater(len(one), 300000)
                 self.assertTrue(one == two, "the launchers differ")
+                for path in (first, REPO, STAGE):   # no path of the packing machine
+                    self.assertNotIn(str(path).encode(), one)
+                    self.assertNotIn(str(path).encode("utf-16-le"), one)
 
 
 class RelocatedPacker(WineTestCase):
