@@ -9,8 +9,6 @@
 #include "fd_io.h"
 #include "utf8.h"
 
-const char* const linux_default_unpack_spec = "{CACHE_DIR}/Quenlith/{VERSION}";
-
 const LauncherTarget* find_target(const std::string& name) {
     static const LauncherTarget windows_x64{"windows", "windows-x64.exe", true};
     static const LauncherTarget linux_x64{"linux", "linux-x64", false};

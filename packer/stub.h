@@ -15,9 +15,6 @@ struct LauncherTarget {
 // The target named on the command line ("windows" or "linux"), or null.
 const LauncherTarget* find_target(const std::string& name);
 
-// Where a Linux launcher unpacks unless told otherwise.
-extern const char* const linux_default_unpack_spec;
-
 // The directory the running packer is installed below: the parent of the
 // one it lives in.
 std::string install_root();

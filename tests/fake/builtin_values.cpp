@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fake_builtin.h"
+#include "launcher/identity_defaults.h"
 #include "launcher/image_descriptor.h"
 #include "platform/platform.h"
 
@@ -23,12 +24,19 @@ BuiltinPlace put_text(size_t at, const std::u16string& text) {
     return {at, text.size()};
 }
 
+// The defaults are ASCII: each byte is one UTF-16 unit.
+BuiltinPlace put_default(size_t at, const char* text) {
+    std::u16string units;
+    while (*text != 0) units.push_back(static_cast<unsigned char>(*text++));
+    return put_text(at, units);
+}
+
 // The defaults, in place before any test runs.
 const bool defaults_set = [] {
-    fake_descriptor.unpack_spec = put_text(spec_at, u"{CACHE_DIR}\\Quenlith\\{VERSION}");
-    fake_descriptor.company = put_text(company_at, u"Quen Lith");
-    fake_descriptor.product = put_text(product_at, u"Quen Lith");
-    fake_descriptor.version = put_text(version_at, u"1.0.20");
+    fake_descriptor.unpack_spec = put_default(spec_at, default_unpack_spec);
+    fake_descriptor.company = put_default(company_at, default_company);
+    fake_descriptor.product = put_default(product_at, default_product);
+    fake_descriptor.version = put_default(version_at, default_version);
     fake_descriptor.attached_data = {block_at, 0};
     return true;
 }();
