@@ -9,8 +9,8 @@ if(LAUNCHER_SANITIZE)
 endif()
 
 file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS src/platform/posix/*.cpp)
-add_library(launcher_objects OBJECT ${LOGIC_SOURCES} ${PLATFORM_SOURCES})
-target_include_directories(launcher_objects PRIVATE src)
+add_library(launcher_objects OBJECT ${LOGIC_SOURCES} ${ARGUMENT_VECTOR_SOURCE} ${PLATFORM_SOURCES})
+target_include_directories(launcher_objects PRIVATE src src/platform/posix)
 target_compile_options(launcher_objects PRIVATE ${LAUNCHER_CXX_FLAGS})
 
 # The stub every Linux launcher is written from: the whole launcher with an
@@ -29,6 +29,7 @@ if(EXISTS "${CMAKE_SOURCE_DIR}/packer/CMakeLists.txt")
 endif()
 if(NOT LAUNCHER_SANITIZE)
   add_subdirectory(examples)
+  add_subdirectory(bench)
 endif()
 include(cmake/tests.cmake)
 
