@@ -25,6 +25,8 @@ const OptionSpec option_specs[] = {
     {"--level", kPack | kBuild},
     {"--window-log", kPack | kBuild},
     {"--threads", kPack | kBuild},
+    {"--layout", kPack | kBuild},
+    {"--frame-size", kPack | kBuild},
     {"--company", kLink | kBuild},
     {"--product", kLink | kBuild},
     {"--version", kLink | kBuild},
@@ -59,6 +61,18 @@ bool apply_option(const std::string& name, const std::string& value, CommandLine
     else if (name == "--window-log") return parse_int(name, value, min_window_log, max_window_log, &c.window_log, error);
     else if (name == "--threads") {
         return parse_int(name, value, 1, ZSTD_cParam_getBounds(ZSTD_c_nbWorkers).upperBound, &c.threads, error);
+    }
+    else if (name == "--layout") {
+        if (!find_layout(value, &c.layout)) {
+            *error = "option --layout takes " + std::string(layout_name(BlockLayout::single_frame)) + " or " +
+                     layout_name(BlockLayout::indexed) + ", not '" + value + "'";
+            return false;
+        }
+    }
+    else if (name == "--frame-size") {
+        int mib = 0;
+        if (!parse_int(name, value, 1, max_frame_target >> frame_target_unit_log, &mib, error)) return false;
+        c.frame_target = static_cast<uint64_t>(mib) << frame_target_unit_log;
     }
     else if (name == "--company") id.company = value;
     else if (name == "--product") id.product = value;
@@ -177,8 +191,26 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* line, st
     return true;
 }
 
+namespace {
+
+std::string layout_help() {
+    std::string other = layout_name(default_layout == BlockLayout::indexed ? BlockLayout::single_frame
+                                                                            : BlockLayout::indexed);
+    return std::string("  --layout L              ") + layout_name(default_layout) + " (default) or " + other +
+           ": indexed cuts the\n"
+           "                          stream into frames listed in an index, so a launcher\n"
+           "                          checks its files without decoding and decodes only\n"
+           "                          what it must write; single-frame is one frame\n"
+           "  --frame-size MIB        content per frame of an indexed block, 1 to " +
+           std::to_string(max_frame_target >> frame_target_unit_log) + "\n" +
+           "                          (default " + std::to_string(default_frame_target >> frame_target_unit_log) +
+           ")\n";
+}
+
+}  // namespace
+
 const char* usage_text() {
-    return "Usage:\n"
+    static const std::string text = std::string("Usage:\n"
            "  packer pack  INPUT_DIR [--main REL] -o BLOCK [packing options]\n"
            "  packer link  BLOCK -o APP.exe [--target T] [identity options]\n"
            "  packer build INPUT_DIR [--main REL] -o APP.exe [--target T] [identity options]\n"
@@ -214,7 +246,9 @@ const char* usage_text() {
            "  --level N               zstd compression level, 1 to 22 (default 19)\n"
            "  --window-log N          zstd window log, 10 to 27 (default 27)\n"
            "  --threads N             compression workers (default: all cores); the block\n"
-           "                          is the same for any count\n"
+           "                          is the same for any count\n") +
+           layout_help() +
            "\n"
            "  -h, --help              show this text\n";
+    return text.c_str();
 }

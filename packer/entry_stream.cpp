@@ -19,3 +19,5 @@ std::vector<unsigned char> entry_header(const std::u16string& name, uint64_t siz
 }
 
 std::vector<unsigned char> end_marker() { return {0, 0}; }
+
+uint64_t entry_record_size(const std::u16string& name, uint64_t size) { return 2 * (name.size() + 1) + 12 + size; }

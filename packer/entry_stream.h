@@ -10,3 +10,6 @@
 std::vector<unsigned char> entry_header(const std::u16string& name, uint64_t size, uint32_t checksum);
 
 std::vector<unsigned char> end_marker();
+
+// How many bytes of the stream one entry takes: name, terminator, header, data.
+uint64_t entry_record_size(const std::u16string& name, uint64_t size);

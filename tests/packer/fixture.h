@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 #include <zstd.h>
 
 #include <cstdint>
@@ -81,6 +82,33 @@ inline uint64_t read_le(const std::string& bytes, size_t pos, int count) {
     return value;
 }
 
+// Parses an entry stream into `result` (which keeps what it already holds).
+inline DecodedBlock parse_stream(const std::string& stream, DecodedBlock result) {
+    size_t pos = 0;
+    while (true) {
+        std::u16string name;
+        while (pos + 2 <= stream.size() && read_le(stream, pos, 2) != 0) {
+            name.push_back(static_cast<char16_t>(read_le(stream, pos, 2)));
+            pos += 2;
+        }
+        pos += 2;
+        if (pos > stream.size()) return failed("stream ends inside a name");
+        if (name.empty()) break;
+        DecodedEntry entry;
+        entry.name = name;
+        if (pos + 12 > stream.size()) return failed("stream ends inside a header");
+        entry.size = read_le(stream, pos, 8);
+        entry.checksum = static_cast<uint32_t>(read_le(stream, pos + 8, 4));
+        pos += 12;
+        if (pos + entry.size > stream.size()) return failed("stream ends inside data");
+        entry.data = stream.substr(pos, entry.size);
+        pos += entry.size;
+        result.entries.push_back(entry);
+    }
+    result.after_end_marker = stream.substr(pos);
+    return result;
+}
+
 // Checks magic, single frame, padding and trailer, and parses the stream.
 inline DecodedBlock decode_block(const std::string& block) {
     DecodedBlock result;
@@ -109,27 +137,97 @@ inline DecodedBlock decode_block(const std::string& block) {
     ZSTD_freeDCtx(context);
     if (ZSTD_isError(status) || status != 0) return failed("frame does not decode");
 
-    size_t pos = 0;
-    while (true) {
-        std::u16string name;
-        while (pos + 2 <= stream.size() && read_le(stream, pos, 2) != 0) {
-            name.push_back(static_cast<char16_t>(read_le(stream, pos, 2)));
-            pos += 2;
-        }
-        pos += 2;
-        if (pos > stream.size()) return failed("stream ends inside a name");
-        if (name.empty()) break;
-        DecodedEntry entry;
-        entry.name = name;
-        if (pos + 12 > stream.size()) return failed("stream ends inside a header");
-        entry.size = read_le(stream, pos, 8);
-        entry.checksum = static_cast<uint32_t>(read_le(stream, pos + 8, 4));
-        pos += 12;
-        if (pos + entry.size > stream.size()) return failed("stream ends inside data");
-        entry.data = stream.substr(pos, entry.size);
-        pos += entry.size;
-        result.entries.push_back(entry);
+    return parse_stream(stream, result);
+}
+
+struct IndexFrameRecord {
+    uint64_t block_offset = 0;
+    uint64_t compressed_size = 0;
+    uint64_t content_size = 0;
+};
+
+struct IndexEntryRecord {
+    uint32_t frame = 0;
+    uint64_t offset = 0;
+    uint64_t size = 0;
+    uint32_t checksum = 0;
+    std::u16string name;
+};
+
+struct DecodedIndexedBlock {
+    std::string problem;                    // empty when the layout is right
+    std::vector<IndexFrameRecord> frames;   // as the index lists them
+    std::vector<IndexEntryRecord> index;
+    std::vector<std::string> contents;      // each frame decoded on its own
+    DecodedBlock stream;                    // the contents, one after another
+};
+
+inline DecodedIndexedBlock indexed_failure(const std::string& problem) {
+    DecodedIndexedBlock result;
+    result.problem = problem;
+    return result;
+}
+
+// Takes an indexed block apart without trusting the index: checks magic,
+// the skippable frame and its checksum, frames that follow it without gaps
+// and each decode alone to the content size listed, zero padding and
+// trailer; then parses the contents as one entry stream.
+inline DecodedIndexedBlock decode_indexed_block(const std::string& block) {
+    DecodedIndexedBlock result;
+    if (block.size() < 27 || block.compare(0, 3, "QVR") != 0) return indexed_failure("no magic");
+    uint64_t trailer_offset = block.size() - 8;
+    if (read_le(block, trailer_offset, 8) != trailer_offset || trailer_offset % 8 != 0) {
+        return indexed_failure("bad trailer");
     }
-    result.after_end_marker = stream.substr(pos);
+    if (read_le(block, 3, 4) != 0x184D2A5A) return indexed_failure("no skippable frame after the magic");
+    uint64_t length = read_le(block, 7, 4);
+    if (11 + length > trailer_offset || length < 20) return indexed_failure("index length");
+    std::string index = block.substr(11, length);
+    uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(index.data()), length - 4));
+    if (read_le(index, length - 4, 4) != crc) return indexed_failure("index checksum");
+    if (index.compare(0, 4, "QVRI") != 0 || read_le(index, 4, 4) != 1) return indexed_failure("index magic or version");
+    uint64_t frame_count = read_le(index, 8, 4);
+    uint64_t entry_count = read_le(index, 12, 4);
+    size_t pos = 16;
+    for (uint64_t f = 0; f < frame_count; ++f, pos += 24) {
+        if (pos + 24 > length - 4) return indexed_failure("index ends inside the frames");
+        result.frames.push_back({read_le(index, pos, 8), read_le(index, pos + 8, 8), read_le(index, pos + 16, 8)});
+    }
+    for (uint64_t e = 0; e < entry_count; ++e) {
+        if (pos + 26 > length - 4) return indexed_failure("index ends inside an entry");
+        IndexEntryRecord entry;
+        entry.frame = static_cast<uint32_t>(read_le(index, pos, 4));
+        entry.offset = read_le(index, pos + 4, 8);
+        entry.size = read_le(index, pos + 12, 8);
+        entry.checksum = static_cast<uint32_t>(read_le(index, pos + 20, 4));
+        uint64_t units = read_le(index, pos + 24, 2);
+        pos += 26;
+        if (pos + 2 * units > length - 4) return indexed_failure("index ends inside a name");
+        for (uint64_t u = 0; u < units; ++u, pos += 2) entry.name.push_back(static_cast<char16_t>(read_le(index, pos, 2)));
+        result.index.push_back(entry);
+    }
+    if (pos != length - 4) return indexed_failure("bytes between the last entry and the checksum");
+
+    uint64_t expected_offset = 11 + length;
+    std::string stream;
+    for (const IndexFrameRecord& frame : result.frames) {
+        if (frame.block_offset != expected_offset) return indexed_failure("a frame does not follow the one before");
+        size_t size = ZSTD_findFrameCompressedSize(block.data() + frame.block_offset, trailer_offset - frame.block_offset);
+        if (ZSTD_isError(size) || size != frame.compressed_size) return indexed_failure("compressed size");
+        if (ZSTD_getFrameContentSize(block.data() + frame.block_offset, size) != frame.content_size) {
+            return indexed_failure("the frame header does not carry the content size listed");
+        }
+        std::string content(frame.content_size, '\0');
+        size_t got = ZSTD_decompress(content.data(), content.size(), block.data() + frame.block_offset, size);
+        if (ZSTD_isError(got) || got != frame.content_size) return indexed_failure("a frame does not decode alone");
+        result.contents.push_back(content);
+        stream += content;
+        expected_offset += size;
+    }
+    if (trailer_offset - expected_offset > 7) return indexed_failure("more than 7 bytes after the last frame");
+    for (size_t i = expected_offset; i < trailer_offset; ++i) {
+        if (block[i] != 0) return indexed_failure("padding is not zero");
+    }
+    result.stream = parse_stream(stream, DecodedBlock());
     return result;
 }
