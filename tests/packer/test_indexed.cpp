@@ -37,11 +37,15 @@ PackSettings indexed_settings(uint64_t frame_target, int threads = 1) {
 // The bytes one entry takes in the stream.
 std::string record(const DecodedEntry& entry) {
     std::string bytes;
-    for (char16_t unit : entry.name) bytes += {static_cast<char>(unit & 0xff), static_cast<char>(unit >> 8)};
-    bytes += std::string(2, '\0');
-    for (int i = 0; i < 8; ++i) bytes += static_cast<char>(entry.size >> (8 * i));
-    for (int i = 0; i < 4; ++i) bytes += static_cast<char>(entry.checksum >> (8 * i));
-    return bytes + entry.data;
+    for (char16_t unit : entry.name) {
+        bytes.push_back(static_cast<char>(unit & 0xff));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    bytes.append(2, '\0');
+    for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<char>(entry.size >> (8 * i)));
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(entry.checksum >> (8 * i)));
+    bytes.append(entry.data);
+    return bytes;
 }
 
 TEST(FramePlan, AFrameClosesAtTheFirstEntryBoundaryAtOrPastTheTarget) {
@@ -62,11 +66,10 @@ TEST(FramePlan, AFrameClosesAtTheFirstEntryBoundaryAtOrPastTheTarget) {
         {"no file", {}, 100, {0}},
     };
     for (const Case& c : cases) {
-        std::vector<InputFile> files(c.sizes.size());
-        for (size_t i = 0; i < files.size(); ++i) {
-            files[i].entry_name = u"f";
-            files[i].size = c.sizes[i];
-        }
+        InputFile one;
+        one.entry_name = u"f";
+        std::vector<InputFile> files(c.sizes.size(), one);
+        for (size_t i = 0; i < files.size(); ++i) files[i].size = c.sizes[i];
         FramePlan plan = plan_frames(files, c.target);
         ASSERT_EQ(plan.frames.size(), c.frame_ends.size()) << c.what;
         ASSERT_EQ(plan.entries.size(), files.size()) << c.what;
@@ -119,7 +122,8 @@ TEST(IndexedBlock, FramesHoldTheSameStreamAndTheIndexSaysWhereEachEntryIs) {
     std::string single_stream, indexed_stream;
     for (const DecodedEntry& entry : single.entries) single_stream += record(entry);
     for (const std::string& content : indexed.contents) indexed_stream += content;
-    EXPECT_TRUE(indexed_stream == single_stream + std::string(2, '\0'));
+    single_stream.append(2, '\0');   // the end marker
+    EXPECT_TRUE(indexed_stream == single_stream);
 
     // Each entry listed in stream order, in the frame that holds it, where
     // its name starts; each frame made of whole entries.
@@ -136,7 +140,7 @@ TEST(IndexedBlock, FramesHoldTheSameStreamAndTheIndexSaysWhereEachEntryIs) {
         EXPECT_EQ(listed.offset, rebuilt[listed.frame].size()) << "entry " << i;
         rebuilt[listed.frame] += record(entries[i]);
     }
-    rebuilt.back() += std::string(2, '\0');
+    rebuilt.back().append(2, '\0');
     for (size_t f = 0; f < rebuilt.size(); ++f) EXPECT_TRUE(rebuilt[f] == indexed.contents[f]) << "frame " << f;
 }
 
