@@ -15,15 +15,16 @@ import argparse
 import os
 import random
 import shutil
-import struct
 import subprocess
 import sys
 import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "py"))
 
 import payloads  # noqa: E402
+import zembra_block  # noqa: E402
 
 BENCH = Path(__file__).resolve().parent
 REPO = BENCH.parent
@@ -34,12 +35,9 @@ SETTINGS = ("--level", "19", "--window-log", "27")
 
 
 def frame_count(block_path):
-    """Frames of an indexed block, from its index (1 for a single frame)."""
-    with open(block_path, "rb") as block:
-        head = block.read(3 + 8 + 16)
-    if struct.unpack_from("<I", head, 3)[0] != 0x184D2A5A:
-        return 1
-    return struct.unpack_from("<I", head, 3 + 8 + 8)[0]
+    """Frames of a block, from its index when it has one."""
+    block = Path(block_path).read_bytes()
+    return len(zembra_block.parse_index(block)[0].frames) if zembra_block.is_indexed(block) else 1
 
 
 def pack(source, main, out, *options):

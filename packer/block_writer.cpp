@@ -4,11 +4,11 @@
 #include <cstring>
 
 #include "fd_io.h"
+#include "payload/block_format.h"
 
 std::vector<unsigned char> block_ending(uint64_t written) {
-    std::vector<unsigned char> ending((8 - written % 8) % 8, 0);
-    uint64_t offset = written + ending.size();
-    for (int i = 0; i < 8; ++i) ending.push_back(static_cast<unsigned char>(offset >> (8 * i)));
+    std::vector<unsigned char> ending(padding_bytes(written) + trailer_bytes, 0);
+    put_le(ending.data() + ending.size() - trailer_bytes, trailer_offset(written), trailer_bytes);
     return ending;
 }
 
@@ -22,7 +22,7 @@ bool BlockWriter::begin(int fd, const CompressionSettings& settings, std::string
     // its end marker.
     FrameSink sink = [this](const unsigned char* data, size_t size, std::string* why) { return put(data, size, why); };
     return frame_.begin(settings, settings.threads < 1 ? 1 : settings.threads, ZSTD_CONTENTSIZE_UNKNOWN, sink, error) &&
-           put("QVR", 3, error);
+           put(block_magic, block_magic_size, error);
 }
 
 bool BlockWriter::put(const void* data, size_t size, std::string* error) {

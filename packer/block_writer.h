@@ -1,6 +1,5 @@
-// Writes a single-frame block: the magic "QVR", one zstd frame holding
-// whatever is written through it, zero padding to a multiple of 8, and the
-// trailer (u64 LE: its own offset).
+// Writes a single-frame block (payload/block_format.h): the magic, one zstd
+// frame holding whatever is written through it, the padding and the trailer.
 #pragma once
 
 #include <cstdint>

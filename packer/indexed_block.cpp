@@ -13,6 +13,7 @@
 #include "fd_io.h"
 #include "frame_plan.h"
 #include "index_frame.h"
+#include "payload/block_format.h"
 #include "payload/block_index.h"
 
 namespace {
@@ -100,7 +101,7 @@ bool write_indexed_block(const InputTree& tree, const PackSettings& settings, Pr
         written += size;
         return true;
     };
-    if (!put("QVR", 3) || !put(index.data(), index.size())) return false;
+    if (!put(block_magic, block_magic_size) || !put(index.data(), index.size())) return false;
 
     Shared shared;
     std::deque<std::future<CompressedFrame>> running;
@@ -153,7 +154,7 @@ bool write_indexed_block(const InputTree& tree, const PackSettings& settings, Pr
     std::vector<unsigned char> ending = block_ending(written);
     if (!put(ending.data(), ending.size())) return false;
     index = index_frame(frames, entries);
-    if (!write_fully_at(fd, index.data(), index.size(), 3)) {
+    if (!write_fully_at(fd, index.data(), index.size(), block_magic_size)) {
         *error = std::string("cannot write the block's index: ") + std::strerror(errno);
         return false;
     }

@@ -6,6 +6,7 @@
 #include "entry_stream.h"
 #include "indexed_block.h"
 #include "output_file.h"
+#include "payload/block_format.h"
 #include "utf8.h"
 
 namespace {
@@ -42,8 +43,8 @@ bool snapshot_entry(const InputFile& file, const SnapshotSettings& settings, Fil
 
 bool write_block(const InputTree& tree, const PackSettings& settings, int fd, std::string* error) {
     // The whole entry stream: names, headers, data and the end marker.
-    uint64_t total = end_marker().size();
-    for (const InputFile& file : tree.files) total += entry_record_size(file.entry_name, file.size);
+    uint64_t total = end_marker_bytes;
+    for (const InputFile& file : tree.files) total += entry_header_bytes(file.entry_name.size()) + file.size;
     Progress progress(settings.show_progress, total);
     bool indexed = settings.compression.layout == BlockLayout::indexed && !tree.files.empty();
     bool ok = indexed ? write_indexed_block(tree, settings, &progress, fd, error)

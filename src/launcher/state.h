@@ -6,11 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "payload/block_format.h"   // path_capacity, entry_name_capacity
 #include "platform/platform.h"
 
-inline constexpr size_t path_capacity = 4096;            // a PathBuffer
-inline constexpr size_t launcher_dir_capacity = 4097;    // holds a binary_path result
-inline constexpr size_t entry_name_capacity = 1024;
+inline constexpr size_t launcher_dir_capacity = path_capacity + 1;   // holds a binary_path result
 inline constexpr size_t write_chunk_size = 32768;
 inline constexpr size_t command_line_capacity = 32768;
 

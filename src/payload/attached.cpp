@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "launcher/fatal.h"
+#include "payload/block_format.h"
 #include "platform/platform.h"
 
 const unsigned char* attached_cursor = nullptr;
@@ -14,8 +15,6 @@ bool window_filled = false;
 ZSTD_DCtx* decode_context = nullptr;
 
 namespace {
-
-constexpr unsigned char attached_magic[3] = {'Q', 'V', 'R'};
 
 // Decoded input is never read again, so it is handed back to the system a
 // megabyte at a time: the launcher's resident memory then stays at the
@@ -78,11 +77,11 @@ void take_from_window(unsigned char* out, uint64_t n) {
 void open_attached() {
     // Compared byte by byte against what the block holds, so a block shorter
     // than the magic is a mismatch and is never read past its end.
-    for (size_t i = 0; i < sizeof attached_magic; ++i) {
-        if (i >= attached_remaining || attached_cursor[i] != attached_magic[i]) fatal_message(msg_no_header);
+    for (size_t i = 0; i < block_magic_size; ++i) {
+        if (i >= attached_remaining || attached_cursor[i] != block_magic[i]) fatal_message(msg_no_header);
     }
-    attached_cursor += sizeof attached_magic;
-    attached_remaining -= sizeof attached_magic;
+    attached_cursor += block_magic_size;
+    attached_remaining -= block_magic_size;
 
     void* window = std::malloc(decode_window_size);
     if (window == nullptr) fatal_message(msg_no_memory);

@@ -17,7 +17,7 @@ extern ZSTD_outBuffer decode_window;
 extern bool window_filled;
 extern ZSTD_DCtx* decode_context;
 
-// Checks the magic "QVR" and sets up the decoder; stops the launcher on failure.
+// Checks the magic and sets up the decoder; stops the launcher on failure.
 void open_attached();
 
 // Copies the next `n` bytes of the entry stream into `buffer`; stops the

@@ -1,5 +1,6 @@
 #include <zlib.h>
 
+#include "payload/block_format.h"
 #include "payload/unpack.h"
 #include "platform/platform.h"
 
@@ -23,5 +24,5 @@ uint32_t existing_file_checksum(const char16_t* path) {
     os_unmap_file(&view);
     // 0 stands for "no usable file"; a real CRC of 0 is reported as 1, as the
     // packer stores it.
-    return crc == 0 ? 1 : static_cast<uint32_t>(crc);
+    return stored_checksum(static_cast<uint32_t>(crc));
 }

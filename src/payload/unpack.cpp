@@ -4,25 +4,17 @@
 #include "launcher/state.h"
 #include "launcher/text.h"
 #include "payload/attached.h"
+#include "payload/block_format.h"
 #include "payload/target_lock.h"
 #include "platform/platform.h"
 
 namespace {
 
-// Integers in the entry stream are little-endian whatever the host is.
-uint64_t read_u64() {
-    unsigned char bytes[8];
-    read_attached(bytes, sizeof bytes);
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
-    return value;
-}
-
-uint32_t read_u32() {
-    unsigned char bytes[4];
-    read_attached(bytes, sizeof bytes);
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+// One little-endian field of the entry stream, of `count` bytes.
+uint64_t read_field(size_t count) {
+    unsigned char bytes[entry_size_bytes];   // the widest field
+    read_attached(bytes, count);
+    return get_le(bytes, count);
 }
 
 // Reads one name, unit by unit, into entry_name; false at the end marker.
@@ -30,9 +22,7 @@ uint32_t read_u32() {
 // must not run past the buffer.
 bool read_entry_name() {
     for (size_t i = 0;; ++i) {
-        unsigned char bytes[2];
-        read_attached(bytes, sizeof bytes);
-        char16_t unit = static_cast<char16_t>(bytes[0] | bytes[1] << 8);
+        char16_t unit = static_cast<char16_t>(read_field(name_unit_bytes));
         if (i == entry_name_capacity - 1 && unit != 0) fatal_message(msg_decode);
         entry_name[i] = unit;
         if (unit == 0) return i > 0;
@@ -108,8 +98,8 @@ void unpack_entries() {
     while (read_entry_name()) {
         build_entry_path();
         if (main_exe_path[0] == 0) text_copy(main_exe_path, entry_path, path_capacity);
-        uint64_t size = read_u64();
-        uint32_t stored = read_u32();
+        uint64_t size = read_field(entry_size_bytes);
+        uint32_t stored = static_cast<uint32_t>(read_field(entry_checksum_bytes));
         FileHandle file = needs_writing(stored, size) ? open_entry_file() : nullptr;
         copy_entry_data(size, file);
         if (file != nullptr) os_close_file(file);

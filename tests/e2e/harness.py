@@ -6,11 +6,13 @@ import atexit
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "tests" / "py"))   # zembra_block, for every test file
 STAGE = Path(os.environ.get("STAGE_DIR", REPO / "build"))
 PACKER = STAGE / "bin" / "packer"
 WIN_TOOLS = STAGE / "tests" / "win"

@@ -16,6 +16,7 @@ from pathlib import Path
 
 from harness import WineTestCase, build_launcher, packer, run_wine, windows_path
 from verified_app import START_TOGETHER, VERIFY_POSIX_SOURCE, differences, make_app, rounds
+from zembra_block import default_target
 
 LAUNCHERS = 8
 
@@ -81,7 +82,7 @@ class LinuxLaunchersTogether(unittest.TestCase):
         cls.launcher = cls.work / "App"
         packer("build", cls.work / "app", "--main", "app", "--target", "linux", "--level", "1", "-o", cls.launcher)
         cls.cache = cls.work / "cache"
-        cls.target = cls.cache / "Quenlith" / "1.0.20"
+        cls.target = default_target(cls.cache)
 
     @classmethod
     def tearDownClass(cls):

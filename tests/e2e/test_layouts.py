@@ -13,6 +13,8 @@ from pathlib import Path
 
 from harness import WineTestCase, local_app_data, packer, run_wine
 from verified_app import VERIFY_POSIX_SOURCE, differences, make_app
+from zembra_block import (BlockError, Entry, build_indexed_block, index_frame, indexed_block, indexed_parts,
+                          parse_block, parse_indexed_block)
 
 # Enough data for several frames of 1 MiB.
 SIZES = {f"lib/part{i}.dll": 300_000 + 70_000 * i for i in range(8)} | {"data/empty.txt": 0, "top.txt": 5}
@@ -53,6 +55,33 @@ class IndexedBlockTest(WineTestCase):
         self.assertEqual(int(re.search(r"# Skippable Frames: (\d+)", listing).group(1)), 1, listing)
         self.assertGreaterEqual(int(re.search(r"# Zstandard Frames: (\d+)", listing).group(1)), 3, listing)
         self.assertTrue(indexed == single, "the same entry stream")
+
+        # The index lists every entry where its frame holds it.
+        parsed = parse_indexed_block((self.tmp / "indexed.bin").read_bytes())
+        self.assertEqual(parsed.entries, parse_block((self.tmp / "single.bin").read_bytes()).entries)
+        for listed, entry in zip(parsed.index.entries, parsed.entries, strict=True):
+            self.assertEqual((listed.name, listed.size, listed.stored), (entry.name, entry.size, entry.stored))
+            content = parsed.contents[listed.frame]
+            self.assertEqual(content[listed.offset:listed.offset + len(entry.to_bytes())], entry.to_bytes())
+
+    def test_hand_built_indexed_blocks_and_damaged_ones(self):
+        entries = [Entry("app.exe", b"MZ" * 500), Entry("lib\\a.dll", b"a" * 3000), Entry("empty", b"")]
+        parsed = parse_indexed_block(build_indexed_block(entries, [2, 1]))
+        self.assertEqual(parsed.entries, entries)
+        self.assertEqual([frame.content_size for frame in parsed.index.frames],
+                         [len(entries[0].to_bytes() + entries[1].to_bytes()), len(entries[2].to_bytes()) + 2])
+
+        frames, index = indexed_parts(entries)
+        index.frames[1].offset += 1   # the checksum is made to match: only the offset is wrong
+        damaged = {
+            "a wrong checksum": indexed_block(*indexed_parts(entries), checksum=0),
+            "a frame listed where it is not": indexed_block(frames, index),
+            "a frame missing": indexed_block(frames[:2], indexed_parts(entries)[1]),
+        }
+        for what, block in damaged.items():
+            with self.subTest(what):
+                with self.assertRaises(BlockError):
+                    parse_indexed_block(block)
 
     def test_a_launcher_reading_one_stream_runs_its_child_from_an_indexed_block(self):
         files = make_app(self.tmp / "app", SIZES)

@@ -6,6 +6,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import unittest
 from pathlib import Path
@@ -13,6 +14,9 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[2]
 STAGE = Path(os.environ.get("STAGE_DIR", REPO / "build"))
 PACKER = STAGE / "bin" / "packer"
+sys.path.insert(0, str(REPO / "tests" / "py"))   # without the Wine harness
+
+from zembra_block import default_target  # noqa: E402
 
 # The application's main program. "show" reports what it was given and
 # reads a packed data file; the other modes exercise the signals.
@@ -115,7 +119,7 @@ class LinuxLauncherTest(unittest.TestCase):
 
     def setUp(self):
         self.cache = Path(tempfile.mkdtemp(prefix="cache.", dir=self.work))
-        self.target = self.cache / "Quenlith" / "1.0.20"
+        self.target = default_target(self.cache)
         self.env = dict(os.environ, XDG_CACHE_HOME=str(self.cache), LINUX_E2E_PROBE="inherited",
                         ZEMBRA_ONEFILE_PARENT="1")
 

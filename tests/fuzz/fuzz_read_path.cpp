@@ -28,6 +28,7 @@
 #include "launcher/state.h"
 #include "launcher/text.h"
 #include "payload/attached.h"
+#include "payload/block_format.h"
 #include "payload/target_lock.h"
 #include "payload/unpack.h"
 #include "process_memory.h"
@@ -83,7 +84,7 @@ std::string compress(const uint8_t* data, size_t size) {
     size_t n = ZSTD_compress(out.data(), out.size(), data, size, 1);
     if (ZSTD_isError(n)) broken("compression failed");
     out.resize(n);
-    return "QVR" + out;
+    return std::string(reinterpret_cast<const char*>(block_magic), block_magic_size) + out;
 }
 
 void forget_run() {
@@ -115,7 +116,7 @@ void start(const unsigned char* block, size_t size, const std::u16string& target
     } catch (const FatalEnd& end) {
         switch (end.kind) {
         case FatalKind::message:
-            check(end.message == msg_decode || (end.message == msg_no_header && (size < 3 || std::memcmp(block, "QVR", 3) != 0)),
+            check(end.message == msg_decode || (end.message == msg_no_header && (size < block_magic_size || std::memcmp(block, block_magic, block_magic_size) != 0)),
                   "an unexpected standard-output ending");
             break;
         case FatalKind::with_code:

@@ -10,8 +10,12 @@ import struct
 import subprocess
 import sys
 import tempfile
-import zlib
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "py"))
+
+from zembra_block import (DEFAULT_UNPACK_SPEC, END_MARKER, MAGIC, MAX_ENTRY_NAME_UNITS, PATH_CAPACITY,  # noqa: E402
+                          Entry, block_around, zstd_frame)
 
 
 def units(text):
@@ -21,21 +25,14 @@ def units(text):
 # ---- read path -------------------------------------------------------------
 
 def entry(name, data, stored=None):
-    crc = zlib.crc32(data)
-    if stored is None:
-        stored = crc if crc != 0 else 1
-    return units(name) + b"\0\0" + struct.pack("<QI", len(data), stored) + data
+    return Entry(name, data, stored=stored).to_bytes()
 
 
-END = b"\0\0"
+END = END_MARKER
 
 
 def block_of(stream):
-    frame = subprocess.run(["zstd", "-q", "-c", "--no-check", "-1"], input=stream, capture_output=True,
-                           check=True).stdout
-    out = b"QVR" + frame
-    out += b"\0" * (-len(out) % 8)
-    return out + struct.pack("<Q", len(out))
+    return block_around(zstd_frame(stream, "--no-check", "-1"))
 
 
 def read_path_seeds(packer):
@@ -45,9 +42,9 @@ def read_path_seeds(packer):
         + entry("lib\\empty.dll", b"") + END,
         "only-end": END,
         "stored-zero": entry("app.exe", b"abc", stored=0) + END,
-        "long-name": entry("n" * 1023, b"x") + END,
+        "long-name": entry("n" * MAX_ENTRY_NAME_UNITS, b"x") + END,
         "odd-names": entry("..\\up.txt", b"u") + entry("C:\\abs", b"a") + entry("a\\\\b\\", b"b") + END,
-        "size-past-end": units("app.exe") + b"\0\0" + struct.pack("<QI", 1 << 40, 1) + b"short" + END,
+        "size-past-end": Entry("app.exe", b"short", size=1 << 40, stored=1).to_bytes() + END,
         "no-end": entry("app.exe", b"MZ"),
         "big": entry("app.exe", bytes(70000)) + entry("second.dat", b"2" * 40000) + END,
     }
@@ -62,7 +59,7 @@ def read_path_seeds(packer):
     seeds["stream-tree-no-home"] = bytes([0x11, 0xFF]) + tree
     seeds["stream-tree-write-fails"] = bytes([0x01, 0x01]) + tree
     seeds["stream-tree-short-write"] = bytes([0x01, 0x82]) + tree
-    seeds["block-bad-magic"] = bytes([0x00, 0xFF]) + b"QVX" + block_of(tree)[3:]
+    seeds["block-bad-magic"] = bytes([0x00, 0xFF]) + MAGIC[:-1] + b"X" + block_of(tree)[len(MAGIC):]
     if packer:
         with tempfile.TemporaryDirectory() as work:
             app = Path(work) / "app"
@@ -82,15 +79,16 @@ def read_path_seeds(packer):
 
 # ---- expand_spec -----------------------------------------------------------
 
-def spec_input(template, capacity=4096, flags=0, env=("", "", "", ""), module="", temp="", profile="", local=""):
+def spec_input(template, capacity=PATH_CAPACITY, flags=0, env=("", "", "", ""), module="", temp="", profile="",
+               local=""):
     fields = [template, *env, module, temp, profile, local]
     body = b"\xff\xff".join(units(f) for f in fields)
-    return struct.pack("<HB", (capacity - 1) % 4096, flags) + body
+    return struct.pack("<HB", (capacity - 1) % PATH_CAPACITY, flags) + body
 
 
 def expand_spec_seeds():
     cases = {
-        "unpack-spec": spec_input("{CACHE_DIR}\\Quenlith\\{VERSION}"),
+        "unpack-spec": spec_input(DEFAULT_UNPACK_SPEC),
         "home": spec_input("{HOME}"),
         "temp": spec_input("{TEMP}\\x", temp="C:\\Temp\\\\"),
         "program": spec_input("{PROGRAM_BASE}.d\\{PROGRAM_DIR}\\{PROGRAM}", module="C:\\Apps\\Tool.EXE"),

@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "payload/block_format.h"
+#include "payload/block_index.h"
+
 class ScratchDir {
 public:
     ScratchDir() {
@@ -76,10 +79,8 @@ inline DecodedBlock failed(const char* problem) {
     return result;
 }
 
-inline uint64_t read_le(const std::string& bytes, size_t pos, int count) {
-    uint64_t value = 0;
-    for (int i = count - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[pos + i]);
-    return value;
+inline uint64_t read_le(const std::string& bytes, size_t pos, size_t count) {
+    return get_le(reinterpret_cast<const unsigned char*>(bytes.data()) + pos, count);
 }
 
 // Parses an entry stream into `result` (which keeps what it already holds).
@@ -87,19 +88,20 @@ inline DecodedBlock parse_stream(const std::string& stream, DecodedBlock result)
     size_t pos = 0;
     while (true) {
         std::u16string name;
-        while (pos + 2 <= stream.size() && read_le(stream, pos, 2) != 0) {
-            name.push_back(static_cast<char16_t>(read_le(stream, pos, 2)));
-            pos += 2;
+        while (pos + name_unit_bytes <= stream.size() && read_le(stream, pos, name_unit_bytes) != 0) {
+            name.push_back(static_cast<char16_t>(read_le(stream, pos, name_unit_bytes)));
+            pos += name_unit_bytes;
         }
-        pos += 2;
+        pos += name_unit_bytes;
         if (pos > stream.size()) return failed("stream ends inside a name");
         if (name.empty()) break;
         DecodedEntry entry;
         entry.name = name;
-        if (pos + 12 > stream.size()) return failed("stream ends inside a header");
-        entry.size = read_le(stream, pos, 8);
-        entry.checksum = static_cast<uint32_t>(read_le(stream, pos + 8, 4));
-        pos += 12;
+        const size_t fields = entry_size_bytes + entry_checksum_bytes;
+        if (pos + fields > stream.size()) return failed("stream ends inside a header");
+        entry.size = read_le(stream, pos, entry_size_bytes);
+        entry.checksum = static_cast<uint32_t>(read_le(stream, pos + entry_size_bytes, entry_checksum_bytes));
+        pos += fields;
         if (pos + entry.size > stream.size()) return failed("stream ends inside data");
         entry.data = stream.substr(pos, entry.size);
         pos += entry.size;
@@ -112,20 +114,24 @@ inline DecodedBlock parse_stream(const std::string& stream, DecodedBlock result)
 // Checks magic, single frame, padding and trailer, and parses the stream.
 inline DecodedBlock decode_block(const std::string& block) {
     DecodedBlock result;
-    if (block.size() < 11 || block.compare(0, 3, "QVR") != 0) return failed("no magic");
-    uint64_t trailer_offset = block.size() - 8;
-    if (read_le(block, trailer_offset, 8) != trailer_offset || trailer_offset % 8 != 0) return failed("bad trailer");
-    result.frame_size = ZSTD_findFrameCompressedSize(block.data() + 3, trailer_offset - 3);
+    const std::string magic(reinterpret_cast<const char*>(block_magic), block_magic_size);
+    if (block.size() < block_magic_size + trailer_bytes || block.compare(0, block_magic_size, magic) != 0)
+        return failed("no magic");
+    uint64_t trailer_at = block.size() - trailer_bytes;
+    if (read_le(block, trailer_at, trailer_bytes) != trailer_at || trailer_at % trailer_alignment != 0)
+        return failed("bad trailer");
+    result.frame_size = ZSTD_findFrameCompressedSize(block.data() + block_magic_size, trailer_at - block_magic_size);
     if (ZSTD_isError(result.frame_size)) return failed("no complete frame");
-    if (trailer_offset - 3 - result.frame_size > 7) return failed("more than 7 bytes after the frame");
-    for (size_t i = 3 + result.frame_size; i < trailer_offset; ++i) {
+    uint64_t body_size = block_magic_size + result.frame_size;
+    if (trailer_offset(body_size) != trailer_at) return failed("more padding after the frame than alignment needs");
+    for (size_t i = body_size; i < trailer_at; ++i) {
         if (block[i] != 0) return failed("padding is not zero");
     }
 
     std::string stream;
     ZSTD_DCtx* context = ZSTD_createDCtx();
     std::vector<char> out(1 << 16);
-    ZSTD_inBuffer input{block.data() + 3, result.frame_size, 0};
+    ZSTD_inBuffer input{block.data() + block_magic_size, result.frame_size, 0};
     size_t status = 1;
     while (input.pos < input.size || status != 0) {
         ZSTD_outBuffer output{out.data(), out.size(), 0};
@@ -174,18 +180,29 @@ inline DecodedIndexedBlock indexed_failure(const std::string& problem) {
 // trailer; then parses the contents as one entry stream.
 inline DecodedIndexedBlock decode_indexed_block(const std::string& block) {
     DecodedIndexedBlock result;
-    if (block.size() < 27 || block.compare(0, 3, "QVR") != 0) return indexed_failure("no magic");
-    uint64_t trailer_offset = block.size() - 8;
-    if (read_le(block, trailer_offset, 8) != trailer_offset || trailer_offset % 8 != 0) {
+    const std::string magic(reinterpret_cast<const char*>(block_magic), block_magic_size);
+    const size_t index_start = block_magic_size + index_frame_header_size;
+    if (block.size() < index_start + trailer_bytes || block.compare(0, block_magic_size, magic) != 0) {
+        return indexed_failure("no magic");
+    }
+    uint64_t trailer_at = block.size() - trailer_bytes;
+    if (read_le(block, trailer_at, trailer_bytes) != trailer_at || trailer_at % trailer_alignment != 0) {
         return indexed_failure("bad trailer");
     }
-    if (read_le(block, 3, 4) != 0x184D2A5A) return indexed_failure("no skippable frame after the magic");
-    uint64_t length = read_le(block, 7, 4);
-    if (11 + length > trailer_offset || length < 20) return indexed_failure("index length");
-    std::string index = block.substr(11, length);
+    if (read_le(block, block_magic_size, 4) != index_frame_magic) {
+        return indexed_failure("no skippable frame after the magic");
+    }
+    uint64_t length = read_le(block, block_magic_size + 4, 4);
+    if (index_start + length > trailer_at || length < index_header_size + index_checksum_size) {
+        return indexed_failure("index length");
+    }
+    std::string index = block.substr(index_start, length);
     uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(index.data()), length - 4));
     if (read_le(index, length - 4, 4) != crc) return indexed_failure("index checksum");
-    if (index.compare(0, 4, "QVRI") != 0 || read_le(index, 4, 4) != 1) return indexed_failure("index magic or version");
+    const std::string expected_magic(reinterpret_cast<const char*>(index_magic), sizeof index_magic);
+    if (index.compare(0, 4, expected_magic) != 0 || read_le(index, 4, 4) != index_version) {
+        return indexed_failure("index magic or version");
+    }
     uint64_t frame_count = read_le(index, 8, 4);
     uint64_t entry_count = read_le(index, 12, 4);
     size_t pos = 16;
@@ -208,11 +225,11 @@ inline DecodedIndexedBlock decode_indexed_block(const std::string& block) {
     }
     if (pos != length - 4) return indexed_failure("bytes between the last entry and the checksum");
 
-    uint64_t expected_offset = 11 + length;
+    uint64_t expected_offset = index_start + length;
     std::string stream;
     for (const IndexFrameRecord& frame : result.frames) {
         if (frame.block_offset != expected_offset) return indexed_failure("a frame does not follow the one before");
-        size_t size = ZSTD_findFrameCompressedSize(block.data() + frame.block_offset, trailer_offset - frame.block_offset);
+        size_t size = ZSTD_findFrameCompressedSize(block.data() + frame.block_offset, trailer_at - frame.block_offset);
         if (ZSTD_isError(size) || size != frame.compressed_size) return indexed_failure("compressed size");
         if (ZSTD_getFrameContentSize(block.data() + frame.block_offset, size) != frame.content_size) {
             return indexed_failure("the frame header does not carry the content size listed");
@@ -224,8 +241,8 @@ inline DecodedIndexedBlock decode_indexed_block(const std::string& block) {
         stream += content;
         expected_offset += size;
     }
-    if (trailer_offset - expected_offset > 7) return indexed_failure("more than 7 bytes after the last frame");
-    for (size_t i = expected_offset; i < trailer_offset; ++i) {
+    if (trailer_offset(expected_offset) != trailer_at) return indexed_failure("more padding than alignment needs");
+    for (size_t i = expected_offset; i < trailer_at; ++i) {
         if (block[i] != 0) return indexed_failure("padding is not zero");
     }
     result.stream = parse_stream(stream, DecodedBlock());

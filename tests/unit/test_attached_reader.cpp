@@ -169,7 +169,7 @@ TEST_F(AttachedReader, PendingOutputArrivesAfterTheInputIsUsedUp) {
     std::string frame = fixture::compress(content);
     ASSERT_EQ(static_cast<unsigned char>(frame[4]), 0x00) << "frame header descriptor";
     frame.resize(end_of_block(frame, 2));
-    open_block("QVR" + frame);   // nothing after the frame
+    open_block(fixture::magic + frame);   // nothing after the frame
 
     std::string first(decode_window_size, '\0');
     read_attached(first.data(), first.size());
@@ -202,7 +202,7 @@ TEST_F(AttachedReader, TruncatedFrameEndsWithTheDecodingMessage) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cut);
         Isolated run = run_isolated([&] {
-            open_block("QVR" + frame.substr(0, c.length));
+            open_block(fixture::magic + frame.substr(0, c.length));
             std::string sink(c.readable, '\0');
             read_attached(sink.data(), sink.size());
             if (sink != content.substr(0, c.readable)) std::_Exit(99);

@@ -209,7 +209,7 @@ TEST_F(Unpack, NothingAfterTheEndMarkerIsRead) {
     };
     const Case cases[] = {
         {"garbage padding and trailer", garbage_tail},
-        {"no padding or trailer", "QVR" + frame},
+        {"no padding or trailer", fixture::magic + frame},
         {"bytes after the end marker inside the frame", fixture::block(fixture::compress(stream + "\x01\x00 trailing"))},
     };
     for (const Case& c : cases) {
@@ -287,10 +287,12 @@ TEST_F(Unpack, FileThatCannotBeOpenedStopsWithItsPath) {
     }
 }
 
-// Names may hold up to 1023 units; the joined path must fit 4096 units with
-// its terminator.
+// Names may hold up to max_entry_name_units; the joined path must fit a path
+// buffer with its terminator.
 TEST_F(Unpack, NamesAndPathsAtTheirLimits) {
-    const std::u16string long_dir = u"C:\\" + std::u16string(4081, u'd');   // 4084 units
+    // With one separator, a name of 10 units fills the path buffer but for
+    // the terminator.
+    const std::u16string long_dir = u"C:\\" + std::u16string(path_capacity - 3 - 1 - 10 - 1, u'd');
     struct Case {
         const char* limit;
         std::u16string dir;
@@ -299,10 +301,11 @@ TEST_F(Unpack, NamesAndPathsAtTheirLimits) {
         std::string out;
     };
     const Case cases[] = {
-        {"name of 1023 units", target, std::u16string(1023, u'n'), 0, "written\n"},
-        {"name of 1024 units", target, std::u16string(1024, u'n'), fatal_exit_code, std::string(msg_decode) + "\n"},
-        {"path of 4095 units", long_dir, u"file-12345", 0, "written\n"},
-        {"path of 4096 units", long_dir, u"file-123456", fatal_exit_code, ""},   // stops without a message
+        {"longest name", target, std::u16string(max_entry_name_units, u'n'), 0, "written\n"},
+        {"name one unit longer", target, std::u16string(max_entry_name_units + 1, u'n'), fatal_exit_code,
+         std::string(msg_decode) + "\n"},
+        {"longest path", long_dir, u"file-12345", 0, "written\n"},
+        {"path one unit longer", long_dir, u"file-123456", fatal_exit_code, ""},   // stops without a message
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.limit);
