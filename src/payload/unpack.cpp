@@ -24,7 +24,7 @@ bool read_entry_name() {
     for (size_t i = 0;; ++i) {
         char16_t unit = static_cast<char16_t>(read_field(name_unit_bytes));
         if (i == entry_name_capacity - 1 && unit != 0) fatal_message(msg_decode);
-        entry_name[i] = unit;
+        launcher.entry_name[i] = unit;
         if (unit == 0) return i > 0;
     }
 }
@@ -32,13 +32,15 @@ bool read_entry_name() {
 // entry_path = target_dir, one separator, the name with its backslashes
 // turned into the system's separator.
 void build_entry_path() {
-    size_t dir_length = text_length(target_dir);
-    size_t name_length = text_length(entry_name);
+    const char16_t* dir = launcher.target_dir;
+    const char16_t* name = launcher.entry_name;
+    size_t dir_length = text_length(dir);
+    size_t name_length = text_length(name);
     if (dir_length + 1 + name_length + 1 > path_capacity) fatal_stop();
-    char16_t* out = entry_path;
-    for (size_t i = 0; i < dir_length; ++i) *out++ = target_dir[i];
+    char16_t* out = launcher.entry_path;
+    for (size_t i = 0; i < dir_length; ++i) *out++ = dir[i];
     *out++ = path_separator;
-    for (size_t i = 0; i < name_length; ++i) *out++ = entry_name[i] == u'\\' ? path_separator : entry_name[i];
+    for (size_t i = 0; i < name_length; ++i) *out++ = name[i] == u'\\' ? path_separator : name[i];
     *out = 0;
 }
 
@@ -49,8 +51,8 @@ void build_entry_path() {
 // program holds it.
 bool already_on_disk(uint32_t stored, uint64_t size) {
     uint64_t found = 0;
-    if (size == 0) return os_file_size(entry_path, &found) && found == 0;
-    return stored != 0 && existing_file_checksum(entry_path) == stored;
+    if (size == 0) return os_file_size(launcher.entry_path, &found) && found == 0;
+    return stored != 0 && existing_file_checksum(launcher.entry_path) == stored;
 }
 
 // The first entry of a run that needs writing waits for any other launcher
@@ -60,15 +62,15 @@ bool already_on_disk(uint32_t stored, uint64_t size) {
 bool needs_writing(uint32_t stored, uint64_t size) {
     if (already_on_disk(stored, size)) return false;
     if (target_dir_lock_tried()) return true;
-    make_parent_dirs(entry_path);
+    make_parent_dirs(launcher.entry_path);
     lock_target_dir();
     return !already_on_disk(stored, size);
 }
 
 FileHandle open_entry_file() {
-    make_parent_dirs(entry_path);
-    FileHandle file = open_for_writing_under_lock(entry_path);
-    if (file == nullptr) fatal_open_for_writing(entry_path);
+    make_parent_dirs(launcher.entry_path);
+    FileHandle file = open_for_writing_under_lock(launcher.entry_path);
+    if (file == nullptr) fatal_open_for_writing(launcher.entry_path);
     return file;
 }
 
@@ -82,12 +84,13 @@ void copy_entry_data(uint64_t size, FileHandle file) {
     }
     while (size > 0) {
         uint32_t piece = size < write_chunk_size ? static_cast<uint32_t>(size) : static_cast<uint32_t>(write_chunk_size);
-        read_attached(write_chunk, piece);
+        read_attached(launcher.write_chunk, piece);
         uint32_t written = 0;
-        if (!os_write_file(file, write_chunk, piece, &written)) fatal_exit_with_code(msg_unpack, os_last_error());
+        if (!os_write_file(file, launcher.write_chunk, piece, &written))
+            fatal_exit_with_code(msg_unpack, os_last_error());
         // A short count without an error would leave a truncated file behind
         // a successful start.
-        if (written != piece) fatal_exit_with_code(msg_unpack, short_write_error);
+        if (written != piece) fatal_exit_with_code(msg_unpack, error_write_fault);
         size -= piece;
     }
 }
@@ -97,7 +100,7 @@ void copy_entry_data(uint64_t size, FileHandle file) {
 void unpack_entries() {
     while (read_entry_name()) {
         build_entry_path();
-        if (main_exe_path[0] == 0) text_copy(main_exe_path, entry_path, path_capacity);
+        if (launcher.main_exe_path[0] == 0) text_copy(launcher.main_exe_path, launcher.entry_path, path_capacity);
         uint64_t size = read_field(entry_size_bytes);
         uint32_t stored = static_cast<uint32_t>(read_field(entry_checksum_bytes));
         FileHandle file = needs_writing(stored, size) ? open_entry_file() : nullptr;

@@ -2,14 +2,7 @@
 // are already there with the stored checksum.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-
-inline constexpr size_t known_dirs_capacity = 1024;
-
-// Directories known to exist in this run (heap copies, never freed).
-extern char16_t* known_dirs[known_dirs_capacity];
-extern size_t known_dirs_count;
 
 void unpack_entries();
 

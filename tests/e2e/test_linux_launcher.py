@@ -181,6 +181,16 @@ class LinuxLauncherTest(unittest.TestCase):
         self.assertEqual((self.target / "tools" / "helper.sh").read_text(), "#!/bin/sh\necho helper\n")
         self.assertEqual(snapshot(self.target)["hello"], after["hello"])
 
+    def test_arguments_reach_the_child_as_they_are_however_long(self):
+        # No command line is joined on Linux: quotes, backslashes and spaces
+        # pass unchanged, and more text than a Windows command line holds
+        # passes whole.
+        args = ['say "hi"', "back\\slash\\", "", "x" * 40000]
+        child = self.start(self.launcher, *args)
+        out, err = child.communicate(timeout=60)
+        self.assertEqual((child.returncode, err), (0, "to stderr\n"))
+        self.assertEqual(out.splitlines()[:5], ["arg " + str(self.launcher)] + ["arg " + arg for arg in args])
+
     def test_launchers_started_together_on_a_cold_cache_all_run(self):
         # Without the unpack lock one launcher would truncate the program
         # another is starting (the start or the open fails with ETXTBSY).

@@ -22,6 +22,7 @@
 
 #include "fake_os.h"
 #include "fatal_ends.h"
+#include "launcher/state.h"
 #include "paths/expand_spec.h"
 #include "payload/block_format.h"
 #include "process_memory.h"
@@ -60,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::u16string& spec = field[0];
 
     fake_reset();
+    reset_launcher_state();
     FakeOs& os = fake_os();
     const char16_t* variables[] = {u"ZEMBRA_ONEFILE_START", u"ZEMBRA_ONEFILE_TIME_US", u"ZEMBRA_ONEFILE_RANDOM",
                                    u"ZEMBRA_ONEFILE_PARENT"};

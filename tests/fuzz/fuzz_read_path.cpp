@@ -87,14 +87,13 @@ std::string compress(const uint8_t* data, size_t size) {
     return std::string(reinterpret_cast<const char*>(block_magic), block_magic_size) + out;
 }
 
-void forget_run() {
-    known_dirs_count = 0;   // their copies go with the process memory
-    decode_context = nullptr;
-    decode_window = {nullptr, 0, 0};
-    decode_input = {nullptr, 0, 0};
-    window_filled = false;
-    unlock_target_dir();
-    main_exe_path[0] = entry_path[0] = entry_name[0] = 0;
+// What the end of a process releases: the launcher's state, what it still
+// holds on the heap, and the fake's open files, views and lock. Files and
+// directories stay for the next start.
+void end_process() {
+    reset_launcher_state();
+    release_process_memory();
+    fake_process_end();
 }
 
 bool starts_with(const std::u16string& text, const std::u16string& prefix) {
@@ -107,8 +106,9 @@ void start(const unsigned char* block, size_t size, const std::u16string& target
     os.opened_for_write.clear();
     const std::u16string below = target + u"\\";
     decoder_calls = 0;
-    attached_cursor = block;
-    attached_remaining = size;
+    text_copy(launcher.target_dir, target.c_str(), path_capacity);
+    launcher.attached_cursor = block;
+    launcher.attached_remaining = size;
     try {
         open_attached();
         unpack_entries();
@@ -120,18 +120,18 @@ void start(const unsigned char* block, size_t size, const std::u16string& target
                   "an unexpected standard-output ending");
             break;
         case FatalKind::with_code:
-            check(end.message == msg_unpack && (end.code == os.write_error || end.code == short_write_error),
+            check(end.message == msg_unpack && (end.code == os.write_error || end.code == error_write_fault),
                   "an unexpected ending with a system error");
             break;
         case FatalKind::open_for_writing:
-            check(end.text == entry_path && starts_with(end.text, below), "an open failure for another path");
+            check(end.text == launcher.entry_path && starts_with(end.text, below), "an open failure for another path");
             break;
         case FatalKind::expand_spec:
             check(home_missing && end.text == u"{HOME}", "an expansion failure with the profile folder there");
             break;
         case FatalKind::stop:
             // The only silent stop on this path: the joined path would not fit.
-            check(text_length(target_dir) + 1 + text_length(entry_name) + 1 > path_capacity,
+            check(text_length(launcher.target_dir) + 1 + text_length(launcher.entry_name) + 1 > path_capacity,
                   "a silent stop with a path that fits");
             break;
         }
@@ -141,7 +141,8 @@ void start(const unsigned char* block, size_t size, const std::u16string& target
     }
     check(os.open_handles == 0 && os.open_views == 0, "a file or view left open");
     check(os.locks_held == 0, "the unpack lock left held");
-    check(main_exe_path[0] == 0 || starts_with(main_exe_path, below), "the main executable outside the target");
+    check(launcher.main_exe_path[0] == 0 || starts_with(launcher.main_exe_path, below),
+          "the main executable outside the target");
     for (const auto& path : os.opened_for_write) check(starts_with(path, below), "a file written outside the target");
 }
 
@@ -166,22 +167,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fake_reset();
     FakeOs& os = fake_os();
     const std::u16string target = flags & 4 ? long_target() : normal_target;
-    text_copy(target_dir, target.c_str(), path_capacity);
     os.lock_fails = flags & 2;
     if (flags & 16) os.profile.reset();
     if (write_choice != 0xFF) (write_choice & 0x80 ? os.short_write_at : os.fail_write_at) = write_choice & 0x7F;
 
-    forget_run();
     start(block.get(), block_size, target, flags & 16);
     if (flags & 8) {
-        forget_run();
-        release_process_memory();
-        fake_process_end();
+        end_process();
         os.writes = 0;
         start(block.get(), block_size, target, flags & 16);
     }
-    forget_run();
-    release_process_memory();
-    fake_reset();   // closes what a fatal end left open
+    end_process();
+    fake_reset();
     return 0;
 }

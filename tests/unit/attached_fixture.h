@@ -101,18 +101,8 @@ inline std::string block(const std::string& frame, char padding = '\0') {
 
 // Points the reader at `bytes`, which must outlive the reading.
 inline void attach(const std::string& bytes) {
-    attached_cursor = reinterpret_cast<const unsigned char*>(bytes.data());
-    attached_remaining = bytes.size();
-}
-
-// Back to the state before open_attached.
-inline void reset_reader() {
-    if (decode_context != nullptr) close_attached();
-    attached_cursor = nullptr;
-    attached_remaining = 0;
-    decode_input = {nullptr, 0, 0};
-    decode_window = {nullptr, 0, 0};
-    window_filled = false;
+    launcher.attached_cursor = reinterpret_cast<const unsigned char*>(bytes.data());
+    launcher.attached_remaining = bytes.size();
 }
 
 }  // namespace fixture

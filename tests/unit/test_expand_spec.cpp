@@ -8,6 +8,7 @@
 #include "fake_os.h"
 #include "isolated.h"
 #include "launcher/identity_defaults.h"
+#include "launcher/state.h"
 #include "paths/binary_path.h"
 #include "paths/expand_spec.h"
 #include "payload/block_format.h"
@@ -59,7 +60,7 @@ class ExpandSpec : public ::testing::Test {
 protected:
     void SetUp() override {
         fake_reset();
-        std::memset(binary_path_buffer, 0, sizeof binary_path_buffer);
+        reset_launcher_state();
     }
 };
 
