@@ -11,9 +11,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "index_frame.h"
+#include "pack.h"
 #include "payload/block_format.h"
 #include "payload/block_index.h"
 
@@ -49,6 +52,13 @@ private:
     std::string path_;
 };
 
+inline std::string pseudo_random(size_t size, unsigned seed, int alphabet = 256) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(generator() % alphabet);
+    return bytes;
+}
+
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -57,6 +67,15 @@ inline std::string read_file(const std::string& path) {
 inline bool exists(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0;
+}
+
+// Packs `dir` into a block in memory; empty string on failure.
+inline std::string pack_to_string(const std::string& dir, const std::string& main, const PackSettings& settings,
+                                  std::string* error) {
+    ScratchDir out;
+    std::string path = out / "block.bin";
+    if (!pack_directory(dir, main, settings, path, error)) return "";
+    return read_file(path);
 }
 
 struct DecodedEntry {
@@ -146,24 +165,10 @@ inline DecodedBlock decode_block(const std::string& block) {
     return parse_stream(stream, result);
 }
 
-struct IndexFrameRecord {
-    uint64_t block_offset = 0;
-    uint64_t compressed_size = 0;
-    uint64_t content_size = 0;
-};
-
-struct IndexEntryRecord {
-    uint32_t frame = 0;
-    uint64_t offset = 0;
-    uint64_t size = 0;
-    uint32_t checksum = 0;
-    std::u16string name;
-};
-
 struct DecodedIndexedBlock {
     std::string problem;                    // empty when the layout is right
-    std::vector<IndexFrameRecord> frames;   // as the index lists them
-    std::vector<IndexEntryRecord> index;
+    std::vector<IndexedFrame> frames;   // as the index lists them
+    std::vector<IndexedEntry> index;
     std::vector<std::string> contents;      // each frame decoded on its own
     DecodedBlock stream;                    // the contents, one after another
 };
@@ -212,7 +217,7 @@ inline DecodedIndexedBlock decode_indexed_block(const std::string& block) {
     }
     for (uint64_t e = 0; e < entry_count; ++e) {
         if (pos + 26 > length - 4) return indexed_failure("index ends inside an entry");
-        IndexEntryRecord entry;
+        IndexedEntry entry;
         entry.frame = static_cast<uint32_t>(read_le(index, pos, 4));
         entry.offset = read_le(index, pos + 4, 8);
         entry.size = read_le(index, pos + 12, 8);
@@ -227,7 +232,7 @@ inline DecodedIndexedBlock decode_indexed_block(const std::string& block) {
 
     uint64_t expected_offset = index_start + length;
     std::string stream;
-    for (const IndexFrameRecord& frame : result.frames) {
+    for (const IndexedFrame& frame : result.frames) {
         if (frame.block_offset != expected_offset) return indexed_failure("a frame does not follow the one before");
         size_t size = ZSTD_findFrameCompressedSize(block.data() + frame.block_offset, trailer_at - frame.block_offset);
         if (ZSTD_isError(size) || size != frame.compressed_size) return indexed_failure("compressed size");

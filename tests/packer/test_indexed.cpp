@@ -3,27 +3,12 @@
 #define ZSTD_STATIC_LINKING_ONLY   // frame header fields
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "entry_stream.h"
 #include "fixture.h"
 #include "frame_plan.h"
 #include "pack.h"
 
 namespace {
-
-std::string pseudo_random(size_t size, unsigned seed, int alphabet = 256) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(generator() % alphabet);
-    return bytes;
-}
-
-std::string pack_to_string(const std::string& dir, const PackSettings& settings, std::string* error) {
-    ScratchDir out;
-    if (!pack_directory(dir, "", settings, out / "block.bin", error)) return "";
-    return read_file(out / "block.bin");
-}
 
 PackSettings indexed_settings(uint64_t frame_target, int threads = 1) {
     PackSettings settings;
@@ -104,10 +89,10 @@ TEST(IndexedBlock, FramesHoldTheSameStreamAndTheIndexSaysWhereEachEntryIs) {
     settings.snapshot.memory_limit = 50000;
     settings.snapshot.spill_dir = spill.path();
     std::string error;
-    std::string block = pack_to_string(in.path(), settings, &error);
+    std::string block = pack_to_string(in.path(), "", settings, &error);
     ASSERT_FALSE(block.empty()) << error;
     settings.compression.threads = 3;
-    EXPECT_EQ(pack_to_string(in.path(), settings, &error), block) << "the thread count must not change the block";
+    EXPECT_EQ(pack_to_string(in.path(), "", settings, &error), block) << "the thread count must not change the block";
 
     DecodedIndexedBlock indexed = decode_indexed_block(block);
     ASSERT_EQ(indexed.problem, "");
@@ -117,7 +102,7 @@ TEST(IndexedBlock, FramesHoldTheSameStreamAndTheIndexSaysWhereEachEntryIs) {
 
     // The same entry stream as the single-frame block, byte for byte.
     settings.compression.layout = BlockLayout::single_frame;
-    DecodedBlock single = decode_block(pack_to_string(in.path(), settings, &error));
+    DecodedBlock single = decode_block(pack_to_string(in.path(), "", settings, &error));
     ASSERT_EQ(single.problem, "") << error;
     std::string single_stream, indexed_stream;
     for (const DecodedEntry& entry : single.entries) single_stream += record(entry);
@@ -131,7 +116,7 @@ TEST(IndexedBlock, FramesHoldTheSameStreamAndTheIndexSaysWhereEachEntryIs) {
     ASSERT_EQ(indexed.index.size(), entries.size());
     std::vector<std::string> rebuilt(indexed.frames.size());
     for (size_t i = 0; i < entries.size(); ++i) {
-        const IndexEntryRecord& listed = indexed.index[i];
+        const IndexedEntry& listed = indexed.index[i];
         EXPECT_EQ(listed.name, entries[i].name) << "entry " << i;
         EXPECT_EQ(listed.size, entries[i].size) << "entry " << i;
         EXPECT_EQ(listed.checksum, entries[i].checksum) << "entry " << i;
@@ -152,11 +137,11 @@ TEST(IndexedBlock, EachFrameNeedsNoMoreWindowThanItsContentOrTheWindowLogAllows)
     for (int window_log : {27, 12}) {
         PackSettings settings = indexed_settings(1);
         settings.compression.window_log = window_log;
-        std::string block = pack_to_string(in.path(), settings, &error);
+        std::string block = pack_to_string(in.path(), "", settings, &error);
         DecodedIndexedBlock indexed = decode_indexed_block(block);
         ASSERT_EQ(indexed.problem, "") << error;
         ASSERT_EQ(indexed.frames.size(), 2u);
-        for (const IndexFrameRecord& frame : indexed.frames) {
+        for (const IndexedFrame& frame : indexed.frames) {
             ZSTD_frameHeader header;
             ASSERT_EQ(ZSTD_getFrameHeader(&header, block.data() + frame.block_offset, frame.compressed_size), 0u);
             EXPECT_EQ(header.frameContentSize, frame.content_size);
@@ -170,13 +155,13 @@ TEST(IndexedBlock, EachFrameNeedsNoMoreWindowThanItsContentOrTheWindowLogAllows)
 TEST(IndexedBlock, EmptyInputHasNothingToIndexAndGivesTheSingleFrameBlock) {
     ScratchDir in;
     std::string error;
-    std::string block = pack_to_string(in.path(), indexed_settings(1), &error);
+    std::string block = pack_to_string(in.path(), "", indexed_settings(1), &error);
     DecodedBlock decoded = decode_block(block);
     ASSERT_EQ(decoded.problem, "") << error;
     EXPECT_TRUE(decoded.entries.empty());
     PackSettings single = indexed_settings(1);
     single.compression.layout = BlockLayout::single_frame;
-    EXPECT_EQ(block, pack_to_string(in.path(), single, &error));
+    EXPECT_EQ(block, pack_to_string(in.path(), "", single, &error));
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <random>
-
 #include "fixture.h"
 #include "input_tree.h"
 #include "output_file.h"
@@ -16,24 +14,8 @@
 
 namespace {
 
-std::string pseudo_random(size_t size, unsigned seed, int alphabet = 256) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(generator() % alphabet);
-    return bytes;
-}
-
 uint32_t crc_of(const std::string& bytes) {
     return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
-}
-
-// Packs `dir` into a block in memory; empty string on failure.
-std::string pack_to_string(const std::string& dir, const std::string& main, const PackSettings& settings,
-                           std::string* error) {
-    ScratchDir out;
-    std::string path = out / "block.bin";
-    if (!pack_directory(dir, main, settings, path, error)) return "";
-    return read_file(path);
 }
 
 PackSettings quick_settings(int threads = 1, BlockLayout layout = BlockLayout::single_frame) {

@@ -199,6 +199,23 @@ def parse_stream(stream):
         pos += size
 
 
+def check_ending(block, body_size, body):
+    """(padding, trailer) after the `body_size` bytes of `body` (named in
+    messages): zero padding up to the next multiple of 8, then a trailer
+    holding its own offset, and nothing more."""
+    trailer_at = body_size + padding_length(body_size)
+    if len(block) != trailer_at + TRAILER_BYTES:
+        raise BlockError(f"{len(block)} bytes, where {body}, padding and trailer make "
+                         f"{trailer_at + TRAILER_BYTES}")
+    padding = block[body_size:trailer_at]
+    if padding != bytes(len(padding)):
+        raise BlockError("the padding is not zero")
+    (trailer,) = struct.unpack_from(TRAILER, block, trailer_at)
+    if trailer != trailer_at:
+        raise BlockError(f"the trailer holds {trailer}, not its offset {trailer_at}")
+    return padding, trailer
+
+
 def parse_block(block, decode=True):
     """Checks that `block` is the magic, exactly one zstd frame, zero padding
     up to the next multiple of 8 and a trailer holding its own offset, and
@@ -212,16 +229,7 @@ def parse_block(block, decode=True):
         return parse_indexed_block(block, decode)
     length = frame_length(block, len(MAGIC))
     body_size = len(MAGIC) + length
-    trailer_at = body_size + padding_length(body_size)
-    if len(block) != trailer_at + TRAILER_BYTES:
-        raise BlockError(f"{len(block)} bytes, where magic, frame, padding and trailer make "
-                         f"{trailer_at + TRAILER_BYTES}")
-    padding = block[body_size:trailer_at]
-    if padding != bytes(len(padding)):
-        raise BlockError("the padding is not zero")
-    (trailer,) = struct.unpack_from(TRAILER, block, trailer_at)
-    if trailer != trailer_at:
-        raise BlockError(f"the trailer holds {trailer}, not its offset {trailer_at}")
+    padding, trailer = check_ending(block, body_size, "magic, frame")
     result = Block(block[len(MAGIC):body_size], padding, trailer)
     if decode:
         result.stream = decode_frame(result.frame)
@@ -406,16 +414,7 @@ def parse_indexed_block(block, decode=True):
             raise BlockError(f"frame {number} is {length} bytes, listed as {record.compressed_size}")
         frames.append(block[pos:pos + length])
         pos += length
-    trailer_at = pos + padding_length(pos)
-    if len(block) != trailer_at + TRAILER_BYTES:
-        raise BlockError(f"{len(block)} bytes, where magic, index, frames, padding and trailer make "
-                         f"{trailer_at + TRAILER_BYTES}")
-    padding = block[pos:trailer_at]
-    if padding != bytes(len(padding)):
-        raise BlockError("the padding is not zero")
-    (trailer,) = struct.unpack_from(TRAILER, block, trailer_at)
-    if trailer != trailer_at:
-        raise BlockError(f"the trailer holds {trailer}, not its offset {trailer_at}")
+    padding, trailer = check_ending(block, pos, "magic, index, frames")
     result = IndexedBlock(index, block[len(MAGIC):index_end], frames, padding, trailer)
     if decode:
         result.contents = [decode_frame(frame) for frame in frames]
