@@ -16,3 +16,9 @@ bool find_layout(const std::string& name, BlockLayout* layout) {
     }
     return false;
 }
+
+std::string layout_choices() {
+    std::string choices;
+    for (const LayoutName& entry : layout_names) choices += (choices.empty() ? "" : " or ") + std::string(entry.name);
+    return choices;
+}

@@ -38,3 +38,5 @@ inline constexpr int frame_target_unit_log = 20;   // the option counts MiB
 // The name of `layout`, and the layout named `name` (false if none is).
 const char* layout_name(BlockLayout layout);
 bool find_layout(const std::string& name, BlockLayout* layout);
+// Every name, as "a or b".
+std::string layout_choices();

@@ -65,8 +65,7 @@ bool apply_option(const std::string& name, const std::string& value, CommandLine
     }
     else if (name == "--layout") {
         if (!find_layout(value, &c.layout)) {
-            *error = "option --layout takes " + std::string(layout_name(BlockLayout::single_frame)) + " or " +
-                     layout_name(BlockLayout::indexed) + ", not '" + value + "'";
+            *error = "option --layout takes " + layout_choices() + ", not '" + value + "'";
             return false;
         }
     }
