@@ -29,7 +29,7 @@ import zembra_block  # noqa: E402
 BENCH = Path(__file__).resolve().parent
 REPO = BENCH.parent
 STAGE = Path(os.environ.get("STAGE_DIR", REPO / "build"))
-PACKER = STAGE / "bin" / "packer"
+PACKER = STAGE / "bin" / "zembra"
 EXAMPLE = STAGE / "examples" / "hello"
 SETTINGS = ("--level", "19", "--window-log", "27")
 
