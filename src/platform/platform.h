@@ -196,3 +196,33 @@ void os_sleep(uint32_t milliseconds);
 // The size of an existing regular file; false when `path` names nothing or
 // something else. Needs no access to the file's contents.
 bool os_file_size(const char16_t* path, uint64_t* size);
+
+// ---- reading existing files -------------------------------------------------
+
+using ReadHandle = void*;
+
+// Opens an existing regular file for reading, shared for reading, writing and
+// deleting, so that a file a running program holds can still be checked.
+// Null when `path` names nothing, something other than a regular file, or a
+// file that cannot be opened (on POSIX also one that another launcher is
+// writing: it is not to be read half written).
+ReadHandle os_open_for_read(const char16_t* path);
+
+// Reads the next bytes, at most `capacity`; `got` receives the count, 0 at the
+// end of the file. False when the read fails.
+bool os_read_file(ReadHandle file, void* buffer, uint32_t capacity, uint32_t* got);
+
+void os_close_read(ReadHandle file);
+
+// ---- threads ----------------------------------------------------------------
+
+// The processors this process may run on, at least 1.
+uint32_t os_processor_count();
+
+using ThreadHandle = void*;
+
+// Runs body(argument) on a new thread. Null when no thread can be started.
+ThreadHandle os_start_thread(void (*body)(void*), void* argument);
+
+// Waits until the thread has ended, then releases it.
+void os_join_thread(ThreadHandle thread);

@@ -74,6 +74,7 @@ void fake_process_end() {
     live_files.clear();
     state.open_handles = 0;
     state.open_views = 0;
+    state.open_reads = 0;
     state.locks_held = 0;
 }
 
@@ -218,6 +219,60 @@ void os_unmap_file(FileView* view) {
     --state.open_views;
     view->data = nullptr;
 }
+
+namespace {
+
+struct FakeRead {
+    const unsigned char* data;
+    uint64_t size;
+    uint64_t position;
+};
+
+}  // namespace
+
+ReadHandle os_open_for_read(const char16_t* path) {
+    auto memory = state.memory_files.find(path);
+    const unsigned char* data = nullptr;
+    uint64_t size = 0;
+    if (memory != state.memory_files.end()) {
+        data = memory->second.data;
+        size = memory->second.size;
+    } else {
+        auto it = state.files.find(path);
+        if (it == state.files.end() || state.unreadable.count(path)) return nullptr;
+        data = reinterpret_cast<const unsigned char*>(it->second.data());
+        size = it->second.size();
+    }
+    ++state.open_reads;
+    return new FakeRead{data, size, 0};
+}
+
+bool os_read_file(ReadHandle file, void* buffer, uint32_t capacity, uint32_t* got) {
+    state.read_sizes.push_back(capacity);
+    auto* read = static_cast<FakeRead*>(file);
+    uint64_t left = read->size - read->position;
+    uint32_t count = left < capacity ? static_cast<uint32_t>(left) : capacity;
+    std::memcpy(buffer, read->data + read->position, count);
+    read->position += count;
+    *got = count;
+    return true;
+}
+
+void os_close_read(ReadHandle file) {
+    --state.open_reads;
+    delete static_cast<FakeRead*>(file);
+}
+
+uint32_t os_processor_count() { return state.processors; }
+
+ThreadHandle os_start_thread(void (*body)(void*), void* argument) {
+    if (state.thread_start_fails) return nullptr;
+    ++state.threads_started;
+    body(argument);
+    return &state;
+}
+
+void os_join_thread(ThreadHandle) { ++state.threads_joined; }
 
 void os_release_pages(const void* data, uint64_t size) {
     state.released.emplace_back(static_cast<const unsigned char*>(data), size);

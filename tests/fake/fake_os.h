@@ -67,6 +67,8 @@ struct FakeOs {
         uint64_t size;
     };
     std::map<std::u16string, MemoryFile> memory_files;
+    int open_reads = 0;            // files open for reading
+    std::vector<uint32_t> read_sizes;   // the capacity of every os_read_file, in order
     int fail_write_at = -1;        // the n-th write (0-based) fails with write_error
     int short_write_at = -1;       // the n-th write reports one byte fewer, without failing
     uint32_t write_error = 112;    // ERROR_DISK_FULL
@@ -105,6 +107,13 @@ struct FakeOs {
     // this many times before they succeed: another process has the file open.
     std::map<std::u16string, int> in_use;
     std::vector<uint32_t> sleeps;   // every os_sleep, in milliseconds
+
+    // threads: a started thread runs its body at once, to its end, on the
+    // starting thread, so that every run is the same
+    uint32_t processors = 2;
+    bool thread_start_fails = false;
+    int threads_started = 0;
+    int threads_joined = 0;
 };
 
 // The one fake, reset to the defaults above by fake_reset().

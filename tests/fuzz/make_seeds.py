@@ -38,19 +38,22 @@ def block_of(stream):
     return out + struct.pack("<Q", len(out))
 
 
+STREAMS = {
+    "one": entry("app.exe", b"MZ program") + END,
+    "tree": entry("app.exe", b"MZ") + entry("data\\a.txt", b"alpha\n" * 20) + entry("data\\sub\\b.bin", bytes(range(256)))
+    + entry("lib\\empty.dll", b"") + END,
+    "only-end": END,
+    "stored-zero": entry("app.exe", b"abc", stored=0) + END,
+    "long-name": entry("n" * 1023, b"x") + END,
+    "odd-names": entry("..\\up.txt", b"u") + entry("C:\\abs", b"a") + entry("a\\\\b\\", b"b") + END,
+    "size-past-end": units("app.exe") + b"\0\0" + struct.pack("<QI", 1 << 40, 1) + b"short" + END,
+    "no-end": entry("app.exe", b"MZ"),
+    "big": entry("app.exe", bytes(70000)) + entry("second.dat", b"2" * 40000) + END,
+}
+
+
 def read_path_seeds(packer):
-    streams = {
-        "one": entry("app.exe", b"MZ program") + END,
-        "tree": entry("app.exe", b"MZ") + entry("data\\a.txt", b"alpha\n" * 20) + entry("data\\sub\\b.bin", bytes(range(256)))
-        + entry("lib\\empty.dll", b"") + END,
-        "only-end": END,
-        "stored-zero": entry("app.exe", b"abc", stored=0) + END,
-        "long-name": entry("n" * 1023, b"x") + END,
-        "odd-names": entry("..\\up.txt", b"u") + entry("C:\\abs", b"a") + entry("a\\\\b\\", b"b") + END,
-        "size-past-end": units("app.exe") + b"\0\0" + struct.pack("<QI", 1 << 40, 1) + b"short" + END,
-        "no-end": entry("app.exe", b"MZ"),
-        "big": entry("app.exe", bytes(70000)) + entry("second.dat", b"2" * 40000) + END,
-    }
+    streams = STREAMS
     seeds = {}
     for name, stream in streams.items():
         seeds[f"stream-{name}"] = bytes([0x01, 0xFF]) + stream
@@ -77,6 +80,29 @@ def read_path_seeds(packer):
                            check=True, capture_output=True)
             seeds["packer-block"] = bytes([0x00, 0xFF]) + block.read_bytes()
             seeds["packer-block-twice"] = bytes([0x08, 0xFF]) + block.read_bytes()
+    return seeds
+
+
+# ---- indexed read path -----------------------------------------------------
+
+def indexed_read_seeds(streams):
+    sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "e2e"))
+    from indexed_block import indexed_from_entries, split_entries
+
+    seeds = {}
+    for name in ("one", "tree", "long-name", "big", "stored-zero", "odd-names"):
+        stream = streams[name]
+        seeds[f"stream-{name}"] = bytes([0x01, 0xFF, 1, 0]) + stream
+        layout = indexed_from_entries(split_entries(stream), 64)
+        seeds[f"block-{name}"] = bytes([0x00, 0xFF]) + layout.block
+    tree = streams["tree"]
+    seeds["stream-tree-two-per-frame"] = bytes([0x01, 0xFF, 1, 0]) + tree
+    seeds["stream-tree-twice-four-threads"] = bytes([0x19, 0xFF, 2, 0]) + tree
+    seeds["stream-tree-no-threads"] = bytes([0x39, 0xFF, 0, 0]) + tree
+    seeds["stream-tree-no-lock"] = bytes([0x05, 0xFF, 0, 0]) + tree
+    seeds["stream-tree-write-fails"] = bytes([0x01, 0x01, 0, 0]) + tree
+    seeds["stream-tree-edited"] = bytes([0x03, 0xFF, 0, 2, 20, 0, 1, 40, 0, 0x80]) + tree
+    seeds["stream-tree-edited-unsealed"] = bytes([0x01, 0xFF, 0, 1, 20, 0, 1]) + tree
     return seeds
 
 
@@ -134,7 +160,8 @@ def command_line_seeds():
 def main():
     out = Path(sys.argv[1])
     packer = sys.argv[2] if len(sys.argv) > 2 and os.access(sys.argv[2], os.X_OK) else None
-    for target, seeds in [("fuzz_read_path", read_path_seeds(packer)), ("fuzz_expand_spec", expand_spec_seeds()),
+    for target, seeds in [("fuzz_read_path", read_path_seeds(packer)), ("fuzz_indexed_read", indexed_read_seeds(STREAMS)),
+                          ("fuzz_expand_spec", expand_spec_seeds()),
                           ("fuzz_command_line", command_line_seeds())]:
         folder = out / target
         folder.mkdir(parents=True, exist_ok=True)

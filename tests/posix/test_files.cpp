@@ -1,5 +1,6 @@
 // The POSIX file services against a real scratch directory: directory
-// creation results, truncating opens, writes, and which files can be mapped.
+// creation results, truncating opens, writes, and which files can be mapped
+// and read.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,6 +102,40 @@ TEST_F(PosixFiles, MapFileGivesTheWholeContentOfRegularFilesOnly) {
         SCOPED_TRACE(name);
         EXPECT_FALSE(os_map_file(path(name).c_str(), &view));
     }
+}
+
+// Existing files are read for their checksum: regular files only, whole,
+// and not while another launcher writes them.
+TEST_F(PosixFiles, OpenForReadGivesRegularFilesNotBeingWritten) {
+    const std::string content = std::string("a\0b", 3) + std::string(100000, 'x');
+    put("plain", content);
+    put("empty", "");
+    ASSERT_EQ(mkdir(native("dir").c_str(), 0777), 0);
+    ASSERT_EQ(mkfifo(native("fifo").c_str(), 0666), 0);
+
+    for (const char* name : {"plain", "empty"}) {
+        SCOPED_TRACE(name);
+        ReadHandle file = os_open_for_read(path(name).c_str());
+        ASSERT_NE(file, nullptr);
+        std::string read;
+        char buffer[4096];
+        uint32_t got = 0;
+        while (os_read_file(file, buffer, sizeof buffer, &got) && got > 0) read.append(buffer, got);
+        os_close_read(file);
+        EXPECT_EQ(read, std::string(name) == "plain" ? content : "");
+    }
+    for (const char* name : {"dir", "fifo", "missing"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(os_open_for_read(path(name).c_str()), nullptr);
+    }
+
+    FileHandle writing = os_open_for_write(path("plain").c_str());
+    ASSERT_NE(writing, nullptr);
+    EXPECT_EQ(os_open_for_read(path("plain").c_str()), nullptr) << "half written";
+    os_close_file(writing);
+    ReadHandle file = os_open_for_read(path("plain").c_str());
+    EXPECT_NE(file, nullptr);
+    os_close_read(file);
 }
 
 // The block has no modes: what a file starts with decides whether it can be

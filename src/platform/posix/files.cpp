@@ -1,6 +1,7 @@
 // Files and directories on POSIX: paths are converted to UTF-8 here; the
 // logic has already put the system's separator into them.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -34,11 +35,17 @@ bool looks_executable(const WriteFile* file) {
     return file->head_size >= 4 && std::memcmp(file->head, "\x7f" "ELF", 4) == 0;
 }
 
-// The process's umask. The only way to learn it also sets it, which is
-// harmless here: no other thread of the launcher creates files.
+// The process's umask. The only way to learn it also sets it, so the two
+// calls are made under a lock: threads that close files at the same moment
+// would otherwise read each other's stand-in value and leave it in place.
+// Directories are made before any writer thread starts, and every file's
+// mode is set outright when it is closed, so the stand-in never shows.
 mode_t creation_mask() {
+    static pthread_mutex_t mask_lock = PTHREAD_MUTEX_INITIALIZER;
+    pthread_mutex_lock(&mask_lock);
     mode_t mask = umask(022);
     umask(mask);
+    pthread_mutex_unlock(&mask_lock);
     return mask;
 }
 
