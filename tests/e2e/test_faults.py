@@ -11,7 +11,6 @@ import os
 import random
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -23,6 +22,7 @@ from pathlib import Path
 
 from harness import (PACKER, WIN_TOOLS, WINE, WINESERVER, WineTestCase, build_launcher, run_wine,
                      windows_path, write_tree)
+from indexed_block import build_indexed_launcher, split_entries, stream_of_block
 from verified_app import START_TOGETHER, differences, make_app, rounds
 
 EXIT_CODE = WIN_TOOLS / "exit_code.exe"
@@ -52,8 +52,11 @@ class KilledWhileUnpacking(WineTestCase):
         cls.files = make_app(cls.shared / "app", sizes)
         cls.total = sum(len(content) for content in cls.files.values())
         cls.cache = cls.shared / "cache"
-        cls.launcher = build_launcher(cls.shared / "app", cls.shared / "launcher.exe", "--main", "app.exe",
-                                      "--unpack-spec", windows_path(cls.cache))
+        cls.launcher = cls.make_launcher(cls.shared / "app", cls.shared / "launcher.exe", windows_path(cls.cache))
+
+    @staticmethod
+    def make_launcher(app, exe, unpack_spec):
+        return build_launcher(app, exe, "--main", "app.exe", "--unpack-spec", unpack_spec)
 
     @classmethod
     def tearDownClass(cls):
@@ -82,6 +85,15 @@ class KilledWhileUnpacking(WineTestCase):
                 self.assertEqual(run.out, f"verified {len(self.files)}\n")
                 self.assertEqual(differences(self.cache, self.files), [])
         print(f"\n  killed {killed_early} of {count} launchers before their unpack was whole", file=sys.stderr)
+
+
+class KilledWhileUnpackingIndexed(KilledWhileUnpacking):
+    """The same for a launcher of an indexed block, whose cold start writes
+    from several frames at once."""
+
+    @staticmethod
+    def make_launcher(app, exe, unpack_spec):
+        return build_indexed_launcher(app, exe, "app.exe", "--unpack-spec", unpack_spec)
 
 
 class FullDisk(WineTestCase):
@@ -242,31 +254,8 @@ class EnvironmentExtremes(WineTestCase):
 def block_entries(block):
     """The entries of a block, decoded with the zstd command line: a list of
     (name, size, stored checksum, data)."""
-    assert block[:3] == b"QVR"
-    (trailer,) = struct.unpack("<Q", block[-8:])
-    assert trailer == len(block) - 8
-    body = block[3:trailer]
-    stream = None
-    for padding in range(8):   # the frame ends where the zero padding begins
-        if padding and body[-padding:] != bytes(padding):
-            break
-        decoded = subprocess.run(["zstd", "-d", "-c", "-q"], input=body[:len(body) - padding], capture_output=True)
-        if decoded.returncode == 0:
-            stream = decoded.stdout
-            break
-    assert stream is not None, "the frame does not decode"
-    entries, at = [], 0
-    while True:
-        end = at
-        while stream[end:end + 2] != b"\0\0":
-            end += 2
-        if end == at:
-            return entries
-        name = stream[at:end].decode("utf-16-le")
-        size, stored = struct.unpack("<QI", stream[end + 2:end + 14])
-        data = stream[end + 14:end + 14 + size]
-        entries.append((name, size, stored, data))
-        at = end + 14 + size
+    return [(name, size, stored, raw[-size:] if size else b"")
+            for name, size, stored, raw in split_entries(stream_of_block(block))]
 
 
 class PackerUnderChange(unittest.TestCase):

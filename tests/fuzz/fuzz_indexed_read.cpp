@@ -136,28 +136,23 @@ void forget_run() {
     contexts_created = 0;
 }
 
-// One start over the fake's current state; true when it ended well.
-bool start(const unsigned char* block, size_t size) {
-    FakeOs& os = fake_os();
-    os.opened_for_write.clear();
+// One start over the fake's current state.
+void start(const unsigned char* block, size_t size) {
+    begin_start(block, size);
     const std::u16string below = target + u"\\";
-    watch_decoder_calls();
-    attached_cursor = block;
-    attached_remaining = size;
-    if (!attached_has_index()) return false;
+    if (!attached_has_index()) return;
     try {
         unpack_indexed_entries();
     } catch (const FatalEnd& end) {
         // Paths are joined from names of at most 1023 units below a short
         // target: they always fit.
         check_fatal_end(end, block, size, below, nullptr, false, false);
-        return false;
+        return;
     } catch (const WorkBudgetSpent&) {
-        return false;
+        return;
     }
     check_good_end(below);
-    check(!os.opened_for_write.empty() || contexts_created == 0, "a decoder created with every file in place");
-    return true;
+    check(!fake_os().opened_for_write.empty() || contexts_created == 0, "a decoder created with every file in place");
 }
 
 // What another program did to the cache between two starts.

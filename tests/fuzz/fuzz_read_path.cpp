@@ -62,12 +62,8 @@ void forget_run() {
 
 // One start of the launcher over the fake's current state.
 void start(const unsigned char* block, size_t size, const std::u16string& target, bool home_missing) {
-    FakeOs& os = fake_os();
-    os.opened_for_write.clear();
+    begin_start(block, size);
     const std::u16string below = target + u"\\";
-    watch_decoder_calls();
-    attached_cursor = block;
-    attached_remaining = size;
     try {
         open_attached();
         unpack_entries();

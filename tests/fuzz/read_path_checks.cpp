@@ -57,6 +57,13 @@ bool starts_with(const std::u16string& text, const std::u16string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+void begin_start(const unsigned char* block, size_t size) {
+    fake_os().opened_for_write.clear();
+    watch_decoder_calls();
+    attached_cursor = block;
+    attached_remaining = size;
+}
+
 void check_fatal_end(const FatalEnd& end, const unsigned char* block, size_t size, const std::u16string& below,
                      const char16_t* failing_path, bool stop_allowed, bool home_missing) {
     const FakeOs& os = fake_os();

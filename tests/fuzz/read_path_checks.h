@@ -23,6 +23,10 @@ void check(bool ok, const char* what);
 
 bool starts_with(const std::u16string& text, const std::u16string& prefix);
 
+// Points the launcher at the block for a new start and forgets what the
+// last start wrote.
+void begin_start(const unsigned char* block, size_t size);
+
 // `block` and `size`: the attached data; `below`: the target directory and
 // one separator; `failing_path`: the path an open failure must name, when
 // the caller knows it; `stop_allowed`: whether a path too long for its
