@@ -7,7 +7,7 @@ first (ties by name): the `top` largest files, then every further file of at
 most `cap` bytes until the total reaches `target` bytes. The large files
 stand for an application's few big libraries, the rest for its many
 middle-sized ones. Each selected file lands at lib/<first letter>/<name>;
-the main program (the trivial program, built by bench/run) is the top-level
+the main program (the trivial program, bench/trivial.c) is the top-level
 app.exe (app on Linux), the first entry of the block."""
 
 import os

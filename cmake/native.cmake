@@ -10,8 +10,8 @@ endif()
 
 set(LINUX_LIB_DIR "${STAGE_DIR}/lib/zembra/linux")
 file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS src/platform/posix/*.cpp)
-add_library(launcher STATIC ${LOGIC_SOURCES} ${PLATFORM_SOURCES})
-target_include_directories(launcher PRIVATE src)
+add_library(launcher STATIC ${LOGIC_SOURCES} ${ARGUMENT_VECTOR_SOURCE} ${PLATFORM_SOURCES})
+target_include_directories(launcher PRIVATE src src/platform/posix)
 target_compile_options(launcher PRIVATE ${LAUNCHER_CXX_FLAGS})
 set_target_properties(launcher PROPERTIES ARCHIVE_OUTPUT_DIRECTORY "${LINUX_LIB_DIR}")
 
@@ -21,6 +21,7 @@ if(EXISTS "${CMAKE_SOURCE_DIR}/packer/CMakeLists.txt")
 endif()
 if(NOT LAUNCHER_SANITIZE)
   add_subdirectory(examples)
+  add_subdirectory(bench)
 endif()
 include(cmake/tests.cmake)
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "fd_io.h"
+#include "payload/block_format.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ bool BlockWriter::begin(int fd, const CompressionSettings& settings, std::string
            set(context_, ZSTD_c_enableLongDistanceMatching, 1, "long-distance matching", error) &&
            set(context_, ZSTD_c_checksumFlag, 0, "checksum flag", error) &&
            set(context_, ZSTD_c_nbWorkers, settings.threads < 1 ? 1 : settings.threads, "worker count", error) &&
-           put("QVR", 3, error);
+           put(block_magic, block_magic_size, error);
 }
 
 bool BlockWriter::put(const void* data, size_t size, std::string* error) {
@@ -76,10 +77,9 @@ bool BlockWriter::write(const void* data, size_t size, std::string* error) {
 bool BlockWriter::finish(std::string* error) {
     ZSTD_inBuffer input{nullptr, 0, 0};
     if (!pump(&input, ZSTD_e_end, error)) return false;
-    static const unsigned char zeros[8] = {0};
-    if (!put(zeros, (8 - written_ % 8) % 8, error)) return false;
-    uint64_t offset = written_;
-    unsigned char trailer[8];
-    for (int i = 0; i < 8; ++i) trailer[i] = static_cast<unsigned char>(offset >> (8 * i));
+    static const unsigned char zeros[trailer_alignment] = {0};
+    if (!put(zeros, padding_bytes(written_), error)) return false;
+    unsigned char trailer[trailer_bytes];
+    put_le(trailer, written_, trailer_bytes);
     return put(trailer, sizeof trailer, error);
 }

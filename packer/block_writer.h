@@ -1,6 +1,6 @@
-// Writes an attached data block: the magic "QVR", one zstd frame holding
-// whatever is written through it, zero padding to a multiple of 8, and the
-// trailer (u64 LE: its own offset).
+// Writes an attached data block (payload/block_format.h): the magic, one
+// zstd frame holding whatever is written through it, the padding and the
+// trailer.
 #pragma once
 
 #include <zstd.h>

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "launcher/identity_defaults.h"
 #include "link_linux.h"
 
 namespace {
@@ -164,7 +165,7 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* line, st
     }
     // A spec the user wrote is taken as it is; the default speaks the
     // target's own separator.
-    if (line->target == "linux" && !spec_given) line->identity.unpack_spec = linux_default_unpack_spec;
+    if (line->target == "linux" && !spec_given) line->identity.unpack_spec = default_linux_unpack_spec;
     if (!have_input) {
         *error = std::string("missing ") + (bit == kLink ? "the block file" : "the input directory") +
                  " (see packer --help)";
@@ -178,7 +179,8 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* line, st
 }
 
 const char* usage_text() {
-    return "Usage:\n"
+    static const std::string text = std::string() +
+           "Usage:\n"
            "  packer pack  INPUT_DIR [--main REL] -o BLOCK [packing options]\n"
            "  packer link  BLOCK -o APP.exe [--target T] [identity options]\n"
            "  packer build INPUT_DIR [--main REL] -o APP.exe [--target T] [identity options]\n"
@@ -196,12 +198,12 @@ const char* usage_text() {
            "                          the only .exe at the top of INPUT_DIR\n"
            "\n"
            "Identity options (link, build):\n"
-           "  --company TEXT          company name (default \"Quen Lith\")\n"
-           "  --product TEXT          product name (default \"Quen Lith\")\n"
-           "  --version X.Y.Z         three numbers from 0 to 65535 (default 1.0.20)\n"
+           "  --company TEXT          company name (default \"" + default_company + "\")\n"
+           "  --product TEXT          product name (default \"" + default_product + "\")\n"
+           "  --version X.Y.Z         three numbers from 0 to 65535 (default " + default_version + ")\n"
            "  --unpack-spec TEMPLATE  where the launcher unpacks\n"
-           "                          (default \"{CACHE_DIR}\\Quenlith\\{VERSION}\",\n"
-           "                          for linux \"{CACHE_DIR}/Quenlith/{VERSION}\")\n"
+           "                          (default \"" + default_unpack_spec + "\",\n"
+           "                          for linux \"" + default_linux_unpack_spec + "\")\n"
            "  --description TEXT      file description in the version block\n"
            "  --original-filename N   original file name in the version block\n"
            "  --internal-name TEXT    internal name in the version block\n"
@@ -217,4 +219,5 @@ const char* usage_text() {
            "                          is the same for any count\n"
            "\n"
            "  -h, --help              show this text\n";
+    return text.c_str();
 }

@@ -1,21 +1,18 @@
 #include "entry_stream.h"
 
-namespace {
-
-void put_le(std::vector<unsigned char>* out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out->push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-}  // namespace
+#include "payload/block_format.h"
 
 std::vector<unsigned char> entry_header(const std::u16string& name, uint64_t size, uint32_t checksum) {
-    std::vector<unsigned char> out;
-    out.reserve(2 * name.size() + 14);
-    for (char16_t unit : name) put_le(&out, unit, 2);
-    put_le(&out, 0, 2);
-    put_le(&out, size, 8);
-    put_le(&out, checksum, 4);
+    std::vector<unsigned char> out(entry_header_bytes(name.size()));
+    unsigned char* at = out.data();
+    for (char16_t unit : name) {
+        put_le(at, unit, name_unit_bytes);
+        at += name_unit_bytes;
+    }
+    at += name_unit_bytes;   // the terminating 0 unit
+    put_le(at, size, entry_size_bytes);
+    put_le(at + entry_size_bytes, checksum, entry_checksum_bytes);
     return out;
 }
 
-std::vector<unsigned char> end_marker() { return {0, 0}; }
+std::vector<unsigned char> end_marker() { return std::vector<unsigned char>(end_marker_bytes, 0); }

@@ -1,12 +1,12 @@
-// The entry stream inside the frame: per file its UTF-16LE name with a
-// terminating 0 unit, u64 LE size, u32 LE checksum, then the data; after the
-// last file a single 0 unit (an empty name) ends the stream.
+// The entry stream inside the frame (payload/block_format.h): per file a
+// header, then the data; after the last file the end marker.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+// The name with its terminator, the size and the stored checksum.
 std::vector<unsigned char> entry_header(const std::u16string& name, uint64_t size, uint32_t checksum);
 
 std::vector<unsigned char> end_marker();

@@ -38,8 +38,6 @@ FileSnapshot::~FileSnapshot() {
     if (spill_fd >= 0) close(spill_fd);
 }
 
-uint32_t stored_checksum(uint32_t crc) { return crc == 0 ? 1 : crc; }
-
 bool take_snapshot(const std::string& path, const std::string& shown, uint64_t listed_size,
                    const SnapshotSettings& settings, FileSnapshot* snapshot, std::string* error) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -38,7 +38,3 @@ bool take_snapshot(const std::string& path, const std::string& shown, uint64_t l
 // when `sink` returns false or the spill file cannot be read.
 bool replay_snapshot(FileSnapshot& snapshot, const std::function<bool(const unsigned char*, size_t)>& sink,
                      std::string* error);
-
-// The checksum an entry stores: the CRC-32, with 1 in place of 0 (a stored 0
-// would match a missing file, which would then never be written).
-uint32_t stored_checksum(uint32_t crc);

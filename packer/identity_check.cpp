@@ -1,33 +1,13 @@
 #include "identity_check.h"
 
-#include <cctype>
-#include <cstring>
-
+#include "paths/placeholders.h"
+#include "payload/block_format.h"
 #include "utf8.h"
 
 namespace {
 
-// The placeholders the launcher expands at run time. A template naming
-// anything else would make every start of the launcher fail.
-const char* const known_placeholders[] = {
-    "TEMP",    "PROGRAM", "PROGRAM_BASE", "PROGRAM_DIR",  "PID",             "HOME",    "CACHE_DIR", "COMPANY",
-    "PRODUCT", "VERSION", "FILE_VERSION", "PRODUCT_VERSION", "RANDOM",       "TIME_US", "TIME",
-};
-
-bool is_known_placeholder(const std::string& name) {
-    for (const char* known : known_placeholders) {
-        if (name.size() != std::strlen(known)) continue;
-        bool same = true;
-        for (size_t i = 0; i < name.size() && same; ++i) {
-            same = std::toupper(static_cast<unsigned char>(name[i])) == known[i];
-        }
-        if (same) return true;
-    }
-    return false;
-}
-
-// The launcher keeps the expanded template in a 4096-unit buffer.
-const size_t max_spec_units = 4095;
+// The launcher keeps the expanded template in a path buffer.
+const size_t max_spec_units = path_capacity - 1;
 
 }  // namespace
 
@@ -71,7 +51,8 @@ bool check_unpack_spec(const std::string& spec, std::string* error) {
                 *error = "--unpack-spec \"" + spec + "\": \"}\" without \"{\"";
                 return false;
             }
-            if (!is_known_placeholder(name)) {
+            // Anything else would make every start of the launcher fail.
+            if (find_placeholder(name.data(), name.size()) == Placeholder::unknown) {
                 *error = "--unpack-spec \"" + spec + "\": unknown placeholder {" + name + "}";
                 return false;
             }
@@ -112,7 +93,7 @@ bool check_identity(const Identity& identity, std::string* error) {
         }
     }
     if (!is_valid_version(identity.version)) {
-        *error = "--version \"" + identity.version + "\" must be three dot-separated numbers from 0 to 65535, like 1.0.20";
+        *error = "--version \"" + identity.version + "\" must be three dot-separated numbers from 0 to 65535, like " + default_version;
         return false;
     }
     return check_unpack_spec(identity.unpack_spec, error);

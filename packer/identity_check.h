@@ -10,7 +10,7 @@
 // naming the option in `error`.
 bool check_identity(const Identity& identity, std::string* error);
 
-// "1.0.20": three dot-separated numbers, each 0..65535.
+// Like "1.0.20": three dot-separated numbers, each 0..65535.
 bool is_valid_version(const std::string& version);
 
 // A path template the launcher can expand: every "{...}" names one of the

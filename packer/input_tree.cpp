@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "entry_names.h"
+#include "payload/block_format.h"
 #include "utf8.h"
 
 namespace {

@@ -24,6 +24,3 @@ struct InputTree {
 // False with a one-line reason naming the file in `error`.
 bool collect_input(const std::string& input_dir, const std::string& main_relative, InputTree* tree,
                    std::string* error);
-
-// Entry names are limited by the launcher's 1024-unit name buffer.
-const size_t max_entry_name_units = 1023;

@@ -1,7 +1,5 @@
 #include "link_linux.h"
 
-const char* const linux_default_unpack_spec = "{CACHE_DIR}/Quenlith/{VERSION}";
-
 const LinkTarget& linux_target() {
     static const LinkTarget target{
         "linux",

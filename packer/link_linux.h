@@ -10,6 +10,3 @@ const LinkTarget& linux_target();
 
 // The target named on the command line ("windows" or "linux"), or null.
 const LinkTarget* find_target(const std::string& name);
-
-// Where a Linux launcher unpacks unless told otherwise.
-extern const char* const linux_default_unpack_spec;

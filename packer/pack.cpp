@@ -4,13 +4,14 @@
 
 #include "entry_stream.h"
 #include "output_file.h"
+#include "payload/block_format.h"
 #include "progress.h"
 #include "utf8.h"
 
 bool write_block(const InputTree& tree, const PackSettings& settings, int fd, std::string* error) {
     // The whole entry stream: names, headers, data and the end marker.
-    uint64_t total = 2;
-    for (const InputFile& file : tree.files) total += 2 * (file.entry_name.size() + 1) + 12 + file.size;
+    uint64_t total = end_marker_bytes;
+    for (const InputFile& file : tree.files) total += entry_header_bytes(file.entry_name.size()) + file.size;
     Progress progress(settings.show_progress, total);
 
     BlockWriter writer;

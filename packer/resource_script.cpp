@@ -42,7 +42,7 @@ bool parse_version(const std::string& version, unsigned parts[3], std::string* e
         }
         const bool separator_ok = part == 2 ? at == version.size() : at < version.size() && version[at] == '.';
         if (digits == 0 || digits > 5 || value > 65535 || !separator_ok) {
-            *error = "version \"" + version + "\" is not three numbers from 0 to 65535, such as 1.0.20";
+            *error = "version \"" + version + "\" is not three numbers from 0 to 65535, such as " + default_version;
             return false;
         }
         parts[part] = static_cast<unsigned>(value);

@@ -1,12 +1,11 @@
+// The child's arguments on Windows: one command line, joined by the quoting
+// rule that the system's splitting reverses.
 #include "child/command_line.h"
 
+#include "child/child_command.h"
 #include "launcher/fatal.h"
 #include "launcher/state.h"
 #include "launcher/text.h"
-#include "platform/platform.h"
-
-char16_t** child_args = nullptr;
-int child_arg_count = 0;
 
 namespace {
 
@@ -83,21 +82,16 @@ bool append_quoted_argument(char16_t* line, const char16_t* arg, size_t capacity
 }
 
 void build_child_command_line() {
-    int count = 0;
-    char16_t** args = os_split_command_line(&count);
-    // Without the split there is nothing sound to pass on.
-    if (args == nullptr) fatal_stop();
-    if (count < 0) count = 0;
-
-    child_command_line[0] = 0;
-    if (own_module_name[0] == 0 && os_module_path(own_module_name, path_capacity) == 0) fatal_stop();
-    if (count > 0) args[0] = own_module_name;
-
-    Line line{child_command_line, longest_command_line + 1, 0};
-    for (int i = 0; i < count; ++i) {
+    take_child_arguments();
+    launcher.child_command_line[0] = 0;
+    Line line{launcher.child_command_line, longest_command_line + 1, 0};
+    for (int i = 0; i < launcher.child_arg_count; ++i) {
         if (i > 0 && !put(line, u' ')) fatal_stop();
-        if (!put_argument(line, args[i])) fatal_stop();
+        if (!put_argument(line, launcher.child_args[i])) fatal_stop();
     }
-    child_args = args;
-    child_arg_count = count;
+}
+
+ChildCommand prepare_child_command() {
+    build_child_command_line();
+    return {launcher.child_command_line};
 }

@@ -2,19 +2,15 @@
 
 #include <cstddef>
 
-// The child's arguments: the launcher's own, argument 0 replaced by the
-// launcher's module path. Valid after build_child_command_line.
-extern char16_t** child_args;
-extern int child_arg_count;
-
 // The longest command line the system starts a program with: 32767 units
 // with the NUL. A longer one fails to start on Windows and reaches the child
 // cut short under Wine, so it counts as one that does not fit.
 inline constexpr size_t longest_command_line = 32766;
 
-// Joins the launcher's arguments into child_command_line by the quoting rule
-// that the system's splitting reverses. Stops the launcher when the module
-// path cannot be had or the line would be longer than longest_command_line.
+// Joins the child's arguments (take_child_arguments) into
+// launcher.child_command_line by the quoting rule that the system's
+// splitting reverses. Stops the launcher when the arguments cannot be had or
+// the line would be longer than longest_command_line.
 void build_child_command_line();
 
 // Appends one argument, quoted where needed, to `line`; false when it would

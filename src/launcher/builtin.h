@@ -1,5 +1,6 @@
 // Values fixed when a launcher is linked: the packer writes them, with the
-// attached data, into a small object of their own.
+// attached data, into a small object of their own (launcher/identity_defaults.h
+// holds what they are when the packer is given none).
 #pragma once
 
 #include <cstdint>
@@ -7,8 +8,8 @@
 extern "C" {
 extern const unsigned char launcher_attached_data[];
 extern const uint64_t launcher_attached_size;
-extern const char16_t launcher_unpack_spec[];   // "{CACHE_DIR}\Quenlith\{VERSION}" by default
-extern const char16_t launcher_company[];       // "Quen Lith"
-extern const char16_t launcher_product[];       // "Quen Lith"
-extern const char16_t launcher_version[];       // "1.0.20"
+extern const char16_t launcher_unpack_spec[];
+extern const char16_t launcher_company[];
+extern const char16_t launcher_product[];
+extern const char16_t launcher_version[];
 }

@@ -5,13 +5,13 @@
 #include <cwchar>
 
 #include "launcher/fatal.h"
+#include "launcher/state.h"
 #include "launcher/text.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr size_t name_capacity = 40;
-constexpr size_t value_capacity = 32768;
 
 void widen_name(char16_t (&name)[name_capacity], const char* text) {
     name[0] = 0;
@@ -40,9 +40,9 @@ void append_widened(char16_t* dest, const char* text, size_t capacity) {
 char16_t* get_env_var(const char* name) {
     char16_t wide_name[name_capacity];
     widen_name(wide_name, name);
-    static char16_t value[value_capacity];
-    size_t length = os_get_env(wide_name, value, value_capacity);
-    if (length == 0 || length >= value_capacity) return nullptr;
+    char16_t* value = launcher.env_value;
+    size_t length = os_get_env(wide_name, value, env_value_capacity);
+    if (length == 0 || length >= env_value_capacity) return nullptr;
     auto* copy = static_cast<char16_t*>(std::malloc((length + 1) * sizeof(char16_t)));
     if (copy == nullptr) return nullptr;
     for (size_t i = 0; i <= length; ++i) copy[i] = value[i];

@@ -7,14 +7,15 @@
 #include <cstring>
 
 #include "launcher/text.h"
+#include "payload/block_format.h"
 #include "platform/platform.h"
 
 namespace {
 
-// Room for a system error text and for a path in a message: a 4096-unit
-// path takes at most three bytes a unit in UTF-8.
+// Room for a system error text and for a path in a message: a path buffer's
+// units take at most three bytes a unit in UTF-8.
 constexpr size_t system_text_capacity = 2048;
-constexpr size_t message_path_capacity = 3 * 4096 + 1;
+constexpr size_t message_path_capacity = 3 * path_capacity + 1;
 
 // Ends the way abort does, without the text some C runtimes write first (a
 // dialog, for a program without a console): SIGABRT with its default action

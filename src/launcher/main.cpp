@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "child/command_line.h"
+#include "child/child_command.h"
 #include "child/run_child.h"
 #include "launcher/builtin.h"
 #include "launcher/env.h"
@@ -21,11 +21,12 @@ namespace {
 
 // Tells the child where its launcher lives and how it was invoked.
 void publish_location(const char16_t* argv0) {
-    text_copy(launcher_dir, binary_path(), launcher_dir_capacity);
-    size_t cut = text_length(launcher_dir);
-    while (cut > 0 && launcher_dir[cut - 1] != path_separator) --cut;
-    if (cut > 0) launcher_dir[cut - 1] = 0;
-    set_env_var("ZEMBRA_ONEFILE_DIRECTORY", launcher_dir);
+    char16_t* dir = launcher.launcher_dir;
+    text_copy(dir, binary_path(), launcher_dir_capacity);
+    size_t cut = text_length(dir);
+    while (cut > 0 && dir[cut - 1] != path_separator) --cut;
+    if (cut > 0) dir[cut - 1] = 0;
+    set_env_var("ZEMBRA_ONEFILE_DIRECTORY", dir);
     set_env_var("ZEMBRA_ORIGINAL_ARGV0", argv0 != nullptr ? argv0 : u"");
 }
 
@@ -46,18 +47,18 @@ uint32_t launcher_main() {
     append_widened(pid_value, pid_text, 128);
     set_env_var("ZEMBRA_ONEFILE_PARENT", pid_value);
 
-    bool expanded = expand_spec(target_dir, launcher_unpack_spec, path_capacity);
+    bool expanded = expand_spec(launcher.target_dir, launcher_unpack_spec, path_capacity);
     char16_t full[path_capacity];
-    size_t length = os_full_path(target_dir, full, path_capacity);
+    size_t length = os_full_path(launcher.target_dir, full, path_capacity);
     if (length == 0 || length >= path_capacity) {
         // A failed expansion can leave nothing that normalises (an empty
         // text); its message then says more than a silent stop would.
         if (!expanded) fatal_expand_spec(launcher_unpack_spec);
         fatal_stop();
     }
-    text_copy(target_dir, full, path_capacity);
-    attached_cursor = launcher_attached_data;
-    attached_remaining = launcher_attached_size;
+    text_copy(launcher.target_dir, full, path_capacity);
+    launcher.attached_cursor = launcher_attached_data;
+    launcher.attached_remaining = launcher_attached_size;
     if (!expanded) fatal_expand_spec(launcher_unpack_spec);
 
     if (!os_add_ctrl_handler(console_ctrl_handler)) fatal_message(msg_register_handler);
@@ -71,6 +72,6 @@ uint32_t launcher_main() {
     }
 
     publish_location(arg_count > 0 ? args[0] : nullptr);
-    build_child_command_line();
-    return run_child();
+    ChildCommand command = prepare_child_command();
+    return run_child(command);
 }

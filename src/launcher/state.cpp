@@ -1,10 +1,15 @@
 #include "launcher/state.h"
 
-PathBuffer target_dir;
-PathBuffer main_exe_path;
-PathBuffer entry_path;
-char16_t entry_name[entry_name_capacity];
-unsigned char write_chunk[write_chunk_size];
-char16_t launcher_dir[launcher_dir_capacity];
-PathBuffer own_module_name;
-char16_t child_command_line[command_line_capacity];
+#include <cstdlib>
+#include <new>
+
+LauncherState launcher;
+
+void reset_launcher_state() {
+    for (size_t i = 0; i < launcher.known_dirs_count; ++i) std::free(launcher.known_dirs[i]);
+    ZSTD_freeDCtx(launcher.decode_context);
+    std::free(launcher.decode_window.dst);
+    std::free(launcher.attached_index.frames);
+    // A fresh object in the same place: every field zero, as at process start.
+    ::new (static_cast<void*>(&launcher)) LauncherState();
+}

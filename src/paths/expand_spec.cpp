@@ -3,52 +3,13 @@
 #include "launcher/builtin.h"
 #include "launcher/text.h"
 #include "paths/held_values.h"
+#include "paths/placeholders.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr size_t name_capacity = 1024;
 constexpr size_t scratch_capacity = 1024;
-
-enum class Placeholder {
-    temp, program, program_base, program_dir, pid, home, cache_dir, company, product,
-    version, file_version, product_version, random, time_us, time, unknown,
-};
-
-struct NamedPlaceholder {
-    const char* name;
-    Placeholder which;
-};
-
-constexpr NamedPlaceholder placeholders[] = {
-    {"TEMP", Placeholder::temp},
-    {"PROGRAM", Placeholder::program},
-    {"PROGRAM_BASE", Placeholder::program_base},
-    {"PROGRAM_DIR", Placeholder::program_dir},
-    {"PID", Placeholder::pid},
-    {"HOME", Placeholder::home},
-    {"CACHE_DIR", Placeholder::cache_dir},
-    {"COMPANY", Placeholder::company},
-    {"PRODUCT", Placeholder::product},
-    {"VERSION", Placeholder::version},
-    {"FILE_VERSION", Placeholder::file_version},
-    {"PRODUCT_VERSION", Placeholder::product_version},
-    {"RANDOM", Placeholder::random},
-    {"TIME_US", Placeholder::time_us},
-    {"TIME", Placeholder::time},
-};
-
-char16_t ascii_upper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
-
-// The whole name, ASCII letters in either case; nothing else is folded.
-Placeholder lookup(const char16_t* name) {
-    for (const auto& entry : placeholders) {
-        size_t i = 0;
-        while (entry.name[i] != 0 && ascii_upper(name[i]) == static_cast<char16_t>(entry.name[i])) ++i;
-        if (entry.name[i] == 0 && name[i] == 0) return entry.which;
-    }
-    return Placeholder::unknown;
-}
 
 // Folder values end without a separator, so that the template's own
 // separator after them is the only one. This may reach into text written
@@ -168,8 +129,7 @@ bool expand_spec(char16_t* output, const char16_t* spec, size_t capacity) {
             name_too_long = false;
         } else if (in_placeholder && *c == u'}') {
             in_placeholder = false;
-            name[name_length] = 0;
-            Placeholder which = name_too_long ? Placeholder::unknown : lookup(name);
+            Placeholder which = name_too_long ? Placeholder::unknown : find_placeholder(name, name_length);
             if (!append_placeholder(output, capacity, which)) return false;
             length = text_length(output);
         } else if (in_placeholder) {

@@ -2,22 +2,13 @@
 // stream, decoded through a fixed window.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
-#include <zstd.h>
+// The reader keeps its state in `launcher` (launcher/state.h): the cursor
+// into the block, the decoder's input, window and context.
+#include "launcher/state.h"
 
-inline constexpr size_t decode_window_size = 131072;
-
-// Reader state, process-wide.
-extern const unsigned char* attached_cursor;   // position in the block before decoding
-extern uint64_t attached_remaining;            // bytes of the block from attached_cursor on
-extern ZSTD_inBuffer decode_input;
-extern ZSTD_outBuffer decode_window;
-extern bool window_filled;
-extern ZSTD_DCtx* decode_context;
-
-// Checks the magic "QVR" and sets up the decoder; stops the launcher on failure.
+// Checks the magic and sets up the decoder; stops the launcher on failure.
 void open_attached();
 
 // Copies the next `n` bytes of the entry stream into `buffer`; stops the

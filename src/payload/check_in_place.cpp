@@ -17,8 +17,8 @@ struct CheckTask {
 void check_body(void* argument) {
     auto* task = static_cast<CheckTask*>(argument);
     PathBuffer path;
-    for (uint32_t e; (e = task->next->fetch_add(1)) < attached_index.entry_count;) {
-        IndexedEntry& entry = attached_index.entries[e];
+    for (uint32_t e; (e = task->next->fetch_add(1)) < launcher.attached_index.entry_count;) {
+        IndexedEntry& entry = launcher.attached_index.entries[e];
         if (task->again && !entry.needs_writing) continue;
         indexed_entry_path(entry, path);
         entry.needs_writing = !file_in_place(path, entry.stored, entry.size, task->buffer);
@@ -28,14 +28,14 @@ void check_body(void* argument) {
 }  // namespace
 
 void check_entries_in_place(bool again) {
-    uint32_t count = attached_index.entry_count;
+    uint32_t count = launcher.attached_index.entry_count;
     if (again) {
         count = 0;
-        for (uint32_t e = 0; e < attached_index.entry_count; ++e) count += attached_index.entries[e].needs_writing;
+        for (uint32_t e = 0; e < launcher.attached_index.entry_count; ++e) count += launcher.attached_index.entries[e].needs_writing;
     }
     std::atomic<uint32_t> next{0};
-    CheckTask tasks[checking_threads_max];
+    CheckTask tasks[threads_max];
     uint32_t threads = threads_for(count);
-    for (uint32_t i = 0; i < threads; ++i) tasks[i] = {&next, again, checksum_buffers[i]};
+    for (uint32_t i = 0; i < threads; ++i) tasks[i] = {&next, again, launcher.checksum_buffers[i]};
     run_tasks(check_body, tasks, sizeof tasks[0], threads);
 }

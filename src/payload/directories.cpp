@@ -8,25 +8,22 @@
 #include "payload/unpack.h"
 #include "platform/platform.h"
 
-char16_t* known_dirs[known_dirs_capacity];
-size_t known_dirs_count = 0;
-
 namespace {
 
 // Remembers `dir` as existing. Without memory for the copy the directory
 // still exists; only the saving of later system calls is lost.
 void remember_dir(const char16_t* dir) {
-    if (known_dirs_count >= known_dirs_capacity) return;
+    if (launcher.known_dirs_count >= known_dirs_capacity) return;
     size_t bytes = (text_length(dir) + 1) * sizeof(char16_t);
     auto* copy = static_cast<char16_t*>(std::malloc(bytes));
     if (copy == nullptr) return;
     std::memcpy(copy, dir, bytes);
-    known_dirs[known_dirs_count++] = copy;
+    launcher.known_dirs[launcher.known_dirs_count++] = copy;
 }
 
 bool is_known_dir(const char16_t* dir) {
-    for (size_t i = 0; i < known_dirs_count; ++i) {
-        if (text_equal(known_dirs[i], dir)) return true;
+    for (size_t i = 0; i < launcher.known_dirs_count; ++i) {
+        if (text_equal(launcher.known_dirs[i], dir)) return true;
     }
     return false;
 }
@@ -59,7 +56,7 @@ bool cut_at_last_separator(char16_t* path) {
 }  // namespace
 
 bool make_dir(const char16_t* dir) {
-    if (known_dirs_count == 0) seed_known_dirs();
+    if (launcher.known_dirs_count == 0) seed_known_dirs();
     if (is_known_dir(dir)) return true;
     if (is_drive(dir)) return true;
     if (os_create_dir(dir) == DirResult::failed) return false;

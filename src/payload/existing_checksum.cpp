@@ -1,10 +1,10 @@
 #include <zlib.h>
 
+#include "launcher/state.h"
+#include "payload/block_format.h"
 #include "payload/in_place.h"
 #include "payload/unpack.h"
 #include "platform/platform.h"
-
-unsigned char checksum_buffers[checking_threads_max][checksum_buffer_size];
 
 // Read into a buffer rather than mapped: reading costs a copy from the
 // system's cache, while a mapping costs a page fault for every page of every
@@ -29,10 +29,10 @@ uint32_t file_checksum(const char16_t* path, unsigned char* buffer) {
     // 0 stands for "no usable file"; a real CRC of 0 is reported as 1, as the
     // packer stores it.
     if (total == 0) return 0;
-    return crc == 0 ? 1 : static_cast<uint32_t>(crc);
+    return stored_checksum(static_cast<uint32_t>(crc));
 }
 
-uint32_t existing_file_checksum(const char16_t* path) { return file_checksum(path, checksum_buffers[0]); }
+uint32_t existing_file_checksum(const char16_t* path) { return file_checksum(path, launcher.checksum_buffers[0]); }
 
 // A stored 0 would equal the checksum of a missing file, so it never counts
 // as a match: the entry is written rather than silently left out. An empty

@@ -3,6 +3,7 @@
 
 #include "launcher/fatal.h"
 #include "launcher/state.h"
+#include "payload/block_format.h"
 #include "payload/frame_reader.h"
 #include "payload/index_reader.h"
 #include "payload/indexed_unpack.h"
@@ -11,13 +12,13 @@
 
 namespace {
 
-constexpr size_t entry_header_capacity = 2 * entry_name_capacity + 8 + 4;
+constexpr size_t entry_header_capacity = entry_header_bytes(max_entry_name_units);
 
 // One past the frame's last entry to write, or its first entry when it holds
 // none: decoding stops there.
 uint32_t decode_end(const IndexedFrame& frame) {
     for (uint32_t e = frame.end_entry; e > frame.first_entry; --e)
-        if (attached_index.entries[e - 1].needs_writing) return e;
+        if (launcher.attached_index.entries[e - 1].needs_writing) return e;
     return frame.first_entry;
 }
 
@@ -25,12 +26,14 @@ uint32_t decode_end(const IndexedFrame& frame) {
 // size and checksum. A difference is damage, like a frame that fails.
 void read_entry_header(FrameReader* reader, const IndexedEntry& entry) {
     unsigned char header[entry_header_capacity];
-    size_t name_bytes = 2 * size_t{entry.name_length};
-    read_frame(reader, header, name_bytes + 2 + 8 + 4);
-    const unsigned char* after_name = header + name_bytes;
-    if (std::memcmp(header, entry.name, name_bytes) != 0 || block_number(after_name, 2) != 0 ||
-        block_number(after_name + 2, 8) != entry.size || block_number(after_name + 10, 4) != entry.stored)
-        fatal_message(msg_decode);
+    size_t name_bytes = name_unit_bytes * entry.name_length;
+    read_frame(reader, header, entry_header_bytes(entry.name_length));
+    const unsigned char* field = header + name_bytes;
+    bool same = std::memcmp(header, entry.name, name_bytes) == 0 && get_le(field, name_unit_bytes) == 0;
+    field += name_unit_bytes;
+    same = same && get_le(field, entry_size_bytes) == entry.size;
+    field += entry_size_bytes;
+    if (!same || get_le(field, entry_checksum_bytes) != entry.stored) fatal_message(msg_decode);
 }
 
 void write_entry(FrameReader* reader, const IndexedEntry& entry) {
@@ -44,9 +47,9 @@ void write_entry(FrameReader* reader, const IndexedEntry& entry) {
 
 void decode_frame(FrameReader* reader, const IndexedFrame& frame, uint32_t end) {
     if (reader->context == nullptr) open_frame_reader(reader);
-    start_frame(reader, attached_index.block + frame.offset, frame.compressed_size);
+    start_frame(reader, launcher.attached_index.block + frame.offset, frame.compressed_size);
     for (uint32_t e = frame.first_entry; e < end; ++e) {
-        const IndexedEntry& entry = attached_index.entries[e];
+        const IndexedEntry& entry = launcher.attached_index.entries[e];
         read_entry_header(reader, entry);
         if (entry.needs_writing)
             write_entry(reader, entry);
@@ -63,8 +66,8 @@ struct DecodeTask {
 void decode_body(void* argument) {
     auto* task = static_cast<DecodeTask*>(argument);
     FrameReader reader = {};
-    for (uint32_t f; (f = task->next->fetch_add(1)) < attached_index.frame_count;) {
-        const IndexedFrame& frame = attached_index.frames[f];
+    for (uint32_t f; (f = task->next->fetch_add(1)) < launcher.attached_index.frame_count;) {
+        const IndexedFrame& frame = launcher.attached_index.frames[f];
         uint32_t end = decode_end(frame);
         if (end > frame.first_entry) decode_frame(&reader, frame, end);
     }
@@ -83,8 +86,8 @@ uint32_t decoding_threads_for(uint32_t frames, uint64_t largest_decoder_memory) 
 void write_marked_entries() {
     uint32_t frames = 0;
     uint64_t largest = 0;
-    for (uint32_t f = 0; f < attached_index.frame_count; ++f) {
-        const IndexedFrame& frame = attached_index.frames[f];
+    for (uint32_t f = 0; f < launcher.attached_index.frame_count; ++f) {
+        const IndexedFrame& frame = launcher.attached_index.frames[f];
         if (decode_end(frame) == frame.first_entry) continue;
         ++frames;
         if (frame.decoder_memory > largest) largest = frame.decoder_memory;

@@ -1,19 +1,10 @@
 // Whether an entry is already on disk: the file's CRC-32 against the stored
-// one. Files are read through a buffer of the caller's, a piece at a time,
-// so several threads can check files at once and a large file never sits in
-// memory whole.
+// one. Files are read through a buffer of the caller's, a piece at a time
+// (checksum_buffer_size, launcher/state.h), so several threads can check
+// files at once and a large file never sits in memory whole.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-
-#include "payload/parallel.h"
-
-inline constexpr size_t checksum_buffer_size = 1 << 20;
-inline constexpr uint32_t checking_threads_max = threads_max;
-
-// One buffer per checking thread; the first also serves the single-frame walk.
-extern unsigned char checksum_buffers[checking_threads_max][checksum_buffer_size];
 
 // CRC-32 of the file, 1 when that is 0; 0 when missing, empty or unreadable.
 uint32_t file_checksum(const char16_t* path, unsigned char* buffer);

@@ -25,7 +25,7 @@ struct IndexedEntry {
     bool needs_writing;         // not in place at the last check
 };
 
-// Process-wide, from read_attached_index to release_attached_index.
+// Kept in `launcher` (launcher/state.h).
 struct AttachedIndex {
     const unsigned char* block;   // the block's first byte (its magic)
     uint64_t block_size;
@@ -34,7 +34,6 @@ struct AttachedIndex {
     IndexedEntry* entries;
     uint32_t entry_count;
 };
-extern AttachedIndex attached_index;
 
 // True when the attached data starts with the magic and then an index's
 // skippable frame. Anything else, a wrong magic included, is for the reader
@@ -52,13 +51,6 @@ bool attached_has_index();
 void read_attached_index();
 
 void release_attached_index();
-
-// A little-endian number of `count` bytes, as the block stores them.
-inline uint64_t block_number(const unsigned char* bytes, int count) {
-    uint64_t value = 0;
-    for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
-    return value;
-}
 
 // The entry's full path below target_dir.
 void indexed_entry_path(const IndexedEntry& entry, char16_t* out);

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr uint32_t threads_max = 4;
+#include "launcher/state.h"   // threads_max
 
 // Threads worth starting for `items` pieces of work: one per processor, at
 // most threads_max, never more than the pieces, at least one.

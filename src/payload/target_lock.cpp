@@ -8,9 +8,6 @@
 
 namespace {
 
-DirLock held_lock = nullptr;
-bool lock_tried = false;
-
 char16_t fold(char16_t unit) {
     if (unit == u'/') return u'\\';
     return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit;
@@ -37,26 +34,27 @@ void target_lock_key(const char16_t* dir, char16_t* out) {
 }
 
 void lock_target_dir() {
-    if (lock_tried) return;
-    lock_tried = true;
+    if (launcher.lock_tried) return;
+    launcher.lock_tried = true;
     char16_t key[target_lock_key_capacity];
-    target_lock_key(target_dir, key);
-    held_lock = os_lock_dir(target_dir, key);
+    target_lock_key(launcher.target_dir, key);
+    launcher.held_lock = os_lock_dir(launcher.target_dir, key);
 }
 
-bool target_dir_lock_tried() { return lock_tried; }
+bool target_dir_lock_tried() { return launcher.lock_tried; }
 
 void unlock_target_dir() {
-    if (held_lock != nullptr) os_unlock_dir(held_lock);
-    held_lock = nullptr;
-    lock_tried = false;
+    if (launcher.held_lock != nullptr) os_unlock_dir(launcher.held_lock);
+    launcher.held_lock = nullptr;
+    launcher.lock_tried = false;
 }
 
 FileHandle open_for_writing_under_lock(const char16_t* path) {
     constexpr uint32_t pause_ms = 10;
     constexpr int retries = 200;
     FileHandle file = os_open_for_write(path);
-    for (int i = 0; file == nullptr && held_lock != nullptr && i < retries && os_in_use_error(os_last_error()); ++i) {
+    bool locked = launcher.held_lock != nullptr;
+    for (int i = 0; file == nullptr && locked && i < retries && os_in_use_error(os_last_error()); ++i) {
         os_sleep(pause_ms);
         file = os_open_for_write(path);
     }

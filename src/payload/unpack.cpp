@@ -4,26 +4,18 @@
 #include "launcher/state.h"
 #include "launcher/text.h"
 #include "payload/attached.h"
+#include "payload/block_format.h"
 #include "payload/in_place.h"
 #include "payload/target_lock.h"
 #include "platform/platform.h"
 
 namespace {
 
-// Integers in the entry stream are little-endian whatever the host is.
-uint64_t read_u64() {
-    unsigned char bytes[8];
-    read_attached(bytes, sizeof bytes);
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
-    return value;
-}
-
-uint32_t read_u32() {
-    unsigned char bytes[4];
-    read_attached(bytes, sizeof bytes);
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+// One little-endian field of the entry stream, of `count` bytes.
+uint64_t read_field(size_t count) {
+    unsigned char bytes[entry_size_bytes];   // the widest field
+    read_attached(bytes, count);
+    return get_le(bytes, count);
 }
 
 // Reads one name, unit by unit, into entry_name; false at the end marker.
@@ -31,17 +23,15 @@ uint32_t read_u32() {
 // must not run past the buffer.
 bool read_entry_name() {
     for (size_t i = 0;; ++i) {
-        unsigned char bytes[2];
-        read_attached(bytes, sizeof bytes);
-        char16_t unit = static_cast<char16_t>(bytes[0] | bytes[1] << 8);
+        char16_t unit = static_cast<char16_t>(read_field(name_unit_bytes));
         if (i == entry_name_capacity - 1 && unit != 0) fatal_message(msg_decode);
-        entry_name[i] = unit;
+        launcher.entry_name[i] = unit;
         if (unit == 0) return i > 0;
     }
 }
 
 bool already_on_disk(uint32_t stored, uint64_t size) {
-    return file_in_place(entry_path, stored, size, checksum_buffers[0]);
+    return file_in_place(launcher.entry_path, stored, size, launcher.checksum_buffers[0]);
 }
 
 // The first entry of a run that needs writing waits for any other launcher
@@ -51,15 +41,15 @@ bool already_on_disk(uint32_t stored, uint64_t size) {
 bool needs_writing(uint32_t stored, uint64_t size) {
     if (already_on_disk(stored, size)) return false;
     if (target_dir_lock_tried()) return true;
-    make_parent_dirs(entry_path);
+    make_parent_dirs(launcher.entry_path);
     lock_target_dir();
     return !already_on_disk(stored, size);
 }
 
 FileHandle open_entry_file() {
-    make_parent_dirs(entry_path);
-    FileHandle file = open_for_writing_under_lock(entry_path);
-    if (file == nullptr) fatal_open_for_writing(entry_path);
+    make_parent_dirs(launcher.entry_path);
+    FileHandle file = open_for_writing_under_lock(launcher.entry_path);
+    if (file == nullptr) fatal_open_for_writing(launcher.entry_path);
     return file;
 }
 
@@ -73,8 +63,8 @@ void copy_entry_data(uint64_t size, FileHandle file) {
     }
     while (size > 0) {
         uint32_t piece = size < write_chunk_size ? static_cast<uint32_t>(size) : static_cast<uint32_t>(write_chunk_size);
-        read_attached(write_chunk, piece);
-        write_entry_piece(file, write_chunk, piece);
+        read_attached(launcher.write_chunk, piece);
+        write_entry_piece(file, launcher.write_chunk, piece);
         size -= piece;
     }
 }
@@ -82,9 +72,10 @@ void copy_entry_data(uint64_t size, FileHandle file) {
 }  // namespace
 
 void join_entry_path(char16_t* out, const char16_t* name, size_t name_length) {
-    size_t dir_length = text_length(target_dir);
+    const char16_t* dir = launcher.target_dir;
+    size_t dir_length = text_length(dir);
     if (dir_length + 1 + name_length + 1 > path_capacity) fatal_stop();
-    for (size_t i = 0; i < dir_length; ++i) *out++ = target_dir[i];
+    for (size_t i = 0; i < dir_length; ++i) *out++ = dir[i];
     *out++ = path_separator;
     for (size_t i = 0; i < name_length; ++i) *out++ = name[i] == u'\\' ? path_separator : name[i];
     *out = 0;
@@ -95,15 +86,15 @@ void write_entry_piece(FileHandle file, const void* data, uint32_t size) {
     if (!os_write_file(file, data, size, &written)) fatal_exit_with_code(msg_unpack, os_last_error());
     // A short count without an error would leave a truncated file behind a
     // successful start.
-    if (written != size) fatal_exit_with_code(msg_unpack, short_write_error);
+    if (written != size) fatal_exit_with_code(msg_unpack, error_write_fault);
 }
 
 void unpack_entries() {
     while (read_entry_name()) {
-        join_entry_path(entry_path, entry_name, text_length(entry_name));
-        if (main_exe_path[0] == 0) text_copy(main_exe_path, entry_path, path_capacity);
-        uint64_t size = read_u64();
-        uint32_t stored = read_u32();
+        join_entry_path(launcher.entry_path, launcher.entry_name, text_length(launcher.entry_name));
+        if (launcher.main_exe_path[0] == 0) text_copy(launcher.main_exe_path, launcher.entry_path, path_capacity);
+        uint64_t size = read_field(entry_size_bytes);
+        uint32_t stored = static_cast<uint32_t>(read_field(entry_checksum_bytes));
         FileHandle file = needs_writing(stored, size) ? open_entry_file() : nullptr;
         copy_entry_data(size, file);
         if (file != nullptr) os_close_file(file);

@@ -7,12 +7,6 @@
 
 #include "platform/platform.h"
 
-inline constexpr size_t known_dirs_capacity = 1024;
-
-// Directories known to exist in this run (heap copies, never freed).
-extern char16_t* known_dirs[known_dirs_capacity];
-extern size_t known_dirs_count;
-
 void unpack_entries();
 
 // CRC-32 of the file, 1 when that is 0; 0 when missing, empty or unreadable.

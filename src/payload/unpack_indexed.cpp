@@ -8,9 +8,9 @@
 namespace {
 
 uint32_t first_marked() {
-    for (uint32_t e = 0; e < attached_index.entry_count; ++e)
-        if (attached_index.entries[e].needs_writing) return e;
-    return attached_index.entry_count;
+    for (uint32_t e = 0; e < launcher.attached_index.entry_count; ++e)
+        if (launcher.attached_index.entries[e].needs_writing) return e;
+    return launcher.attached_index.entry_count;
 }
 
 }  // namespace
@@ -22,18 +22,18 @@ uint32_t first_marked() {
 // thread's alone.
 void unpack_indexed_entries() {
     read_attached_index();
-    indexed_entry_path(attached_index.entries[0], main_exe_path);
+    indexed_entry_path(launcher.attached_index.entries[0], launcher.main_exe_path);
     check_entries_in_place(false);
     uint32_t first = first_marked();
-    if (first < attached_index.entry_count) {
+    if (first < launcher.attached_index.entry_count) {
         PathBuffer path;
-        indexed_entry_path(attached_index.entries[first], path);
+        indexed_entry_path(launcher.attached_index.entries[first], path);
         make_parent_dirs(path);
         lock_target_dir();
         check_entries_in_place(true);
-        for (uint32_t e = first; e < attached_index.entry_count; ++e) {
-            if (!attached_index.entries[e].needs_writing) continue;
-            indexed_entry_path(attached_index.entries[e], path);
+        for (uint32_t e = first; e < launcher.attached_index.entry_count; ++e) {
+            if (!launcher.attached_index.entries[e].needs_writing) continue;
+            indexed_entry_path(launcher.attached_index.entries[e], path);
             make_parent_dirs(path);
         }
         write_marked_entries();

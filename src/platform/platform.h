@@ -5,19 +5,17 @@
 //
 // Text crosses this boundary as NUL-terminated UTF-16 (char16_t). On Windows
 // it goes to the W functions unchanged; on POSIX it is converted to UTF-8 at
-// the boundary. Paths inside the logic use `path_separator`.
+// the boundary.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// The unit tests build the logic with Windows separators, so that their
-// cases read as the launcher's product platform writes them.
-#if defined(_WIN32) || defined(LAUNCHER_BACKSLASH_PATHS)
-inline constexpr char16_t path_separator = u'\\';
-#else
-inline constexpr char16_t path_separator = u'/';
-#endif
+// Each system's own terms: `path_separator`, which paths inside the logic
+// use; the error numbers of the conditions the logic reports itself; and
+// `ChildCommand`, the form in which a program receives its arguments. The
+// build chooses the header (win32/ or posix/system_terms.h) by include path.
+#include "system_terms.h"
 
 // ---- start-up -------------------------------------------------------------
 
@@ -85,15 +83,6 @@ FileHandle os_open_for_write(const char16_t* path);
 // the system reports.
 bool os_write_file(FileHandle file, const void* data, uint32_t size, uint32_t* written);
 
-// The error code reported for a write that the system calls a success but
-// that wrote fewer bytes than asked: ERROR_WRITE_FAULT on Windows (and in the
-// unit tests, which speak Windows), EIO on POSIX.
-#if defined(_WIN32) || defined(LAUNCHER_BACKSLASH_PATHS)
-inline constexpr uint32_t short_write_error = 29;
-#else
-inline constexpr uint32_t short_write_error = 5;
-#endif
-
 void os_close_file(FileHandle file);
 
 // A read-only view of a whole existing file, opened with full sharing.
@@ -134,13 +123,11 @@ char16_t** os_split_command_line(int* count);
 
 using ChildHandle = void*;
 
-// Starts `application` with the launcher's standard handles, environment and
-// current directory, inheriting handles. Windows uses `command_line` (a
-// writable buffer); POSIX uses `args`, `arg_count` entries, argument 0
-// included. Closes the child's thread handle. Null on failure (the reason in
-// os_last_error()).
-ChildHandle os_start_child(const char16_t* application, char16_t* command_line,
-                           char16_t* const* args, int arg_count);
+// Starts `application` with `command` (its arguments, in this system's
+// form), the launcher's standard handles, environment and current directory,
+// inheriting handles. Closes the child's thread handle. Null on failure (the
+// reason in os_last_error()).
+ChildHandle os_start_child(const char16_t* application, const ChildCommand& command);
 
 inline constexpr uint32_t wait_forever = 0xFFFFFFFFu;
 

@@ -46,11 +46,13 @@ def pack_probe(directory, launcher_name="launcher.exe"):
     return build_launcher(app, launcher, "--unpack-spec", windows_path(directory) + "\\cache")
 
 
-def run_through(launcher, command_line, env=None, cwd=None, stdin=None):
-    """Starts the launcher with exactly `command_line` through exit_code.exe;
-    returns (launcher pid, full exit code, Run)."""
+def run_through(launcher, command_line, env=None, cwd=None, stdin=None, detached=False):
+    """Starts the launcher with exactly `command_line` through exit_code.exe
+    (`detached`: without a console); returns (launcher pid, full exit code,
+    Run)."""
     kwargs = {"stdin": stdin} if stdin is not None else {}
-    run = run_wine(EXIT_CODE, windows_path(launcher), command_line, env=env, cwd=cwd, **kwargs)
+    options = ["--detached"] if detached else []
+    run = run_wine(EXIT_CODE, *options, windows_path(launcher), command_line, env=env, cwd=cwd, **kwargs)
     pid = re.search(r"^pid=(\d+)$", run.out, re.M)
     code = re.search(r"^exit=(\d+)$", run.out, re.M)
     if not pid or not code:
@@ -123,8 +125,12 @@ class ChildTest(WineTestCase):
             "PROBE_READ_STDIN": "1",
             "PROBE_WRITE_STREAMS": "1",
         }
+        # Started without a console, the launcher's console child would get a
+        # console of its own and its handles unless the launcher hands it its
+        # standard handles: this file and the two pipes.
         with open(stdin_file, "rb") as stdin:
-            pid, code, run = run_through(self.launcher, "..\\Launcher a", env=inherited, cwd=work, stdin=stdin)
+            pid, code, run = run_through(self.launcher, "..\\Launcher a", env=inherited, cwd=work, stdin=stdin,
+                                         detached=True)
         self.assertEqual(code, 0, run.err)
         report = probe_report(run)
         self.assertEqual(report["env"], {
@@ -137,9 +143,11 @@ class ChildTest(WineTestCase):
         })
         self.assertEqual(report["cwd"].lower(), windows_path(work).lower())
         self.assertEqual(report["stdin_text"], "hello-stdin")
-        self.assertEqual(report["handles"]["stdin"], {"valid": True, "type": "disk"})
-        self.assertTrue(report["handles"]["stdout"]["valid"])
-        self.assertTrue(report["handles"]["stderr"]["valid"])
+        self.assertEqual(report["handles"], {
+            "stdin": {"valid": True, "type": "disk"},
+            "stdout": {"valid": True, "type": "pipe"},
+            "stderr": {"valid": True, "type": "pipe"},
+        })
         self.assertIn("probe-stdout\n", run.out)
         self.assertIn("probe-stderr\n", run.err)
 

@@ -14,9 +14,9 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from harness import WineTestCase, build_launcher, packer, run_wine, windows_path
-from indexed_block import build_indexed_launcher
+from harness import WineTestCase, build_indexed_launcher, build_launcher, packer, run_wine, windows_path
 from verified_app import START_TOGETHER, VERIFY_POSIX_SOURCE, differences, make_app, rounds
+from zembra_block import default_target
 
 LAUNCHERS = 8
 
@@ -84,7 +84,7 @@ class LinuxLaunchersTogether(unittest.TestCase):
                              program=cls.work / "verify", main="app")
         cls.launcher = cls.make_launcher(cls.work / "app", cls.work / "App")
         cls.cache = cls.work / "cache"
-        cls.target = cls.cache / "Quenlith" / "1.0.20"
+        cls.target = default_target(cls.cache)
 
     @staticmethod
     def make_launcher(app, exe):

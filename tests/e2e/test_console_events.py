@@ -1,11 +1,13 @@
 """Console control events reaching a real launcher under Wine, delivered by
-console_event.exe to the launcher and to its child, as a console would."""
+console_event.exe to the launcher and to its child, as a console would.
+ZEMBRA_ROUNDS repeats the events delivered to a running child that many times."""
 
 import re
 import shutil
 import unittest
 
 from harness import WIN_TOOLS, WineTestCase, build_launcher, run_wine, windows_path, write_tree
+from verified_app import rounds
 
 PROBE = WIN_TOOLS / "probe.exe"
 DRIVER = WIN_TOOLS / "console_event.exe"
@@ -27,13 +29,15 @@ class ConsoleEventTest(WineTestCase):
         report = dict(re.findall(r"^(\w+)=(\d+)", run.out, re.M))
         self.assertNotIn("ended-before-condition", run.out, run.err)
         self.assertEqual(report.get("delivered"), "1", run.out + run.err)
+        if "child_pid" in report:
+            self.assertEqual(report.get("child_delivered"), "1", run.out + run.err)
         return {key: int(value) for key, value in report.items()}, run
 
     def test_child_that_ends_on_the_event_keeps_its_exit_code(self):
         launcher = self.pack()
-        for event in (0, 1, 2):
-            with self.subTest(event=event):
-                ready = self.tmp / f"ready-{event}.json"
+        for round_number, event in [(r, e) for r in range(rounds(1)) for e in (0, 1, 2)]:
+            with self.subTest(round=round_number, event=event):
+                ready = self.tmp / f"ready-{round_number}-{event}.json"
                 report, run = self.deliver(launcher, ready, event, {
                     "PROBE_OUT": windows_path(ready),
                     "PROBE_ON_EVENT": "exit:7",
@@ -45,10 +49,10 @@ class ConsoleEventTest(WineTestCase):
 
     def test_child_that_ignores_the_event_is_terminated(self):
         launcher = self.pack()
-        for event in (0, 1, 2):
-            with self.subTest(event=event):
-                ready = self.tmp / f"ready-{event}.json"
-                mark = self.tmp / f"mark-{event}"
+        for round_number, event in [(r, e) for r in range(rounds(1)) for e in (0, 1, 2)]:
+            with self.subTest(round=round_number, event=event):
+                ready = self.tmp / f"ready-{round_number}-{event}.json"
+                mark = self.tmp / f"mark-{round_number}-{event}"
                 report, run = self.deliver(launcher, ready, event, {
                     "PROBE_OUT": windows_path(ready),
                     "PROBE_ON_EVENT": "ignore",

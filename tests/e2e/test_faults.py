@@ -17,13 +17,12 @@ import tempfile
 import threading
 import time
 import unittest
-import zlib
 from pathlib import Path
 
-from harness import (PACKER, WIN_TOOLS, WINE, WINESERVER, WineTestCase, build_launcher, run_wine,
-                     windows_path, write_tree)
-from indexed_block import build_indexed_launcher, split_entries, stream_of_block
+from harness import (PACKER, WIN_TOOLS, WINE, WINESERVER, WineTestCase, build_indexed_launcher, build_launcher,
+                     run_wine, windows_path, write_tree)
 from verified_app import START_TOGETHER, differences, make_app, rounds
+from zembra_block import default_target, parse_block, stored_checksum
 
 EXIT_CODE = WIN_TOOLS / "exit_code.exe"
 PROBE = WIN_TOOLS / "probe.exe"
@@ -241,21 +240,14 @@ class EnvironmentExtremes(WineTestCase):
 
         files = make_app(self.tmp / "app", {"data/a b \u00e9.txt": 1000, "lib/x.dll": 5000})
         launcher = build_launcher(self.tmp / "app", self.tmp / "launcher.exe", "--main", "app.exe")
-        target = home / folder_name / "Local" / "Quenlith"
+        target = default_target(home / folder_name / "Local")
         for round_number in range(rounds(1)):
             with self.subTest(round=round_number):
-                shutil.rmtree(target, ignore_errors=True)
+                shutil.rmtree(target.parent, ignore_errors=True)
                 run = run_wine(launcher, env=env)
                 self.assertEqual(run.returncode, 0, run.out + run.err)
                 self.assertEqual(run.out, f"verified {len(files)}\n")
-                self.assertEqual(differences(target / "1.0.20", files), [])
-
-
-def block_entries(block):
-    """The entries of a block, decoded with the zstd command line: a list of
-    (name, size, stored checksum, data)."""
-    return [(name, size, stored, raw[-size:] if size else b"")
-            for name, size, stored, raw in split_entries(stream_of_block(block))]
+                self.assertEqual(differences(target, files), [])
 
 
 class PackerUnderChange(unittest.TestCase):
@@ -325,11 +317,11 @@ class PackerUnderChange(unittest.TestCase):
                         self.assertFalse(block.exists(), "no block after an error")
                         continue
                     outcomes["block"] += 1
-                    entries = block_entries(block.read_bytes())
-                    self.assertEqual(entries[0][0], "app.exe")
-                    for name, length, stored, data in entries:
-                        self.assertEqual(len(data), length, name)
-                        self.assertEqual(stored, zlib.crc32(data) or 1, name)
+                    entries = parse_block(block.read_bytes()).entries
+                    self.assertEqual(entries[0].name, "app.exe")
+                    for e in entries:
+                        self.assertEqual(len(e.data), e.size, e.name)
+                        self.assertEqual(e.stored, stored_checksum(e.data), e.name)
         finally:
             stop.set()
             changer.join()

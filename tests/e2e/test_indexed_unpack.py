@@ -2,7 +2,7 @@
 decodes nothing and writes nothing, a repair decodes only the frames of the
 files it rewrites, and a damaged index stops the launcher before anything is
 written. The blocks are made from the packer's single-frame blocks by
-indexed_block.py; the application checks every file it was packed with."""
+zembra_index; the application checks every file it was packed with."""
 
 import os
 import shutil
@@ -13,8 +13,9 @@ import unittest
 from pathlib import Path
 
 from harness import WineTestCase, packer, run_wine, windows_path
-from indexed_block import indexed_from_block
 from verified_app import VERIFY, VERIFY_POSIX_SOURCE, differences, make_app
+from zembra_block import default_target
+from zembra_index import indexed_from_block
 
 DECODE_LINE = "Error, couldn't decode attached data.\n"
 OLD_TIME = 978307200  # 2001-01-01: a file a start rewrites gets a newer time
@@ -31,39 +32,17 @@ SIZES = {
 FRAME_TARGET = 128 << 10
 
 
-def frame_header_size(frame):
-    """Bytes of a zstd frame's header: magic, descriptor, window, dictionary
-    and content size fields."""
-    descriptor = frame[4]
-    single_segment = (descriptor >> 5) & 1
-    size = 5 + (0 if single_segment else 1) + (0, 1, 2, 4)[descriptor & 3]
-    return size + (single_segment, 2, 4, 8)[descriptor >> 6]
-
-
-def undecodable(layout, keep=()):
-    """The block with every frame but those numbered in `keep` made
-    undecodable after its header (a reserved block type), the index intact:
-    a launcher that decodes one of them stops with the decoding message."""
-    block = bytearray(layout.block)
-    for number, (offset, size) in enumerate(layout.frames):
-        if number not in keep:
-            start = offset + frame_header_size(block[offset:offset + 18])
-            block[start:offset + size] = b"\xff" * (offset + size - start)
-    return bytes(block)
-
-
 class IndexedLaunchers:
     """The tests, for one kind of launcher; a subclass says how to make and
     run it and where it unpacks."""
 
     @classmethod
-    def prepare(cls, program, main, target_name):
+    def prepare(cls, program, main):
         cls.shared = Path(tempfile.mkdtemp(prefix="zembra-indexed."))
         cls.files = make_app(cls.shared / "app", SIZES, program=program, main=main)
         single = cls.shared / "single.block"
         packer("pack", cls.shared / "app", "--main", main, "--level", "1", "-o", single)
         cls.layout = indexed_from_block(single.read_bytes(), FRAME_TARGET)
-        cls.target_name = target_name
         assert len(cls.layout.frames) >= 4, "a block of several frames"
 
     @classmethod
@@ -81,10 +60,6 @@ class IndexedLaunchers:
         path = self.shared / f"{self.id().split('.')[-1]}-{self.launchers}.block"
         path.write_bytes(block)
         return self.link(path, self.shared / f"{path.stem}{self.suffix}")
-
-    @property
-    def target(self):
-        return self.cache / self.target_name
 
     def assert_runs_on_whole_files(self, run):
         self.assertEqual((run.returncode, run.err), (0, ""), run.out)
@@ -106,7 +81,7 @@ class IndexedLaunchers:
         self.age()
         # Not one frame of this launcher decodes: it can only run by
         # finding every file in place.
-        run = self.run_launcher(self.launcher_of(undecodable(self.layout)))
+        run = self.run_launcher(self.launcher_of(self.layout.undecodable()))
         self.assert_runs_on_whole_files(run)
         self.assertEqual(self.rewritten(), set())
 
@@ -129,30 +104,24 @@ class IndexedLaunchers:
                 apply(self.target / name)
                 # Only the changed file's frame can be decoded.
                 frame = self.layout.frame_of[name.replace("/", "\\")]
-                run = self.run_launcher(self.launcher_of(undecodable(self.layout, keep={frame})))
+                run = self.run_launcher(self.launcher_of(self.layout.undecodable(keep={frame})))
                 self.assert_runs_on_whole_files(run)
                 self.assertEqual(self.rewritten(), {name})
 
     def test_file_whose_frame_cannot_be_decoded_stops_the_launcher(self):
         self.run_launcher(self.launcher_of(self.layout.block))
         (self.target / "lib" / "two.dll").unlink()
-        run = self.run_launcher(self.launcher_of(undecodable(self.layout)))
+        run = self.run_launcher(self.launcher_of(self.layout.undecodable()))
         self.assertEqual((run.returncode, run.out, run.err), (2, DECODE_LINE, ""))
 
     def test_damaged_index_stops_the_launcher_before_anything_is_written(self):
         layout = self.layout
         first_entry = layout.entry_records[0]
-
-        def changed(at, value, size, reseal=True):
-            block = bytearray(layout.block)
-            block[at:at + size] = value.to_bytes(size, "little")
-            return layout.resealed(block) if reseal else bytes(block)
-
         cases = {
-            "a checksum that does not hold": changed(first_entry + 20, 12345, 4, reseal=False),
-            "an entry at the wrong offset": changed(layout.entry_records[1] + 4, 7, 8),
-            "a frame past the trailer": changed(layout.index_content + 16 + 8, len(layout.block), 8),
-            "a name of 1024 units": changed(first_entry + 24, 1024, 2),
+            "a checksum that does not hold": layout.changed(first_entry + 20, 12345, 4, reseal=False),
+            "an entry at the wrong offset": layout.changed(layout.entry_records[1] + 4, 7, 8),
+            "a frame past the trailer": layout.changed(layout.frame_records[0] + 8, len(layout.block), 8),
+            "a name of 1024 units": layout.changed(first_entry + 24, 1024, 2),
         }
         for case, block in cases.items():
             with self.subTest(case):
@@ -167,7 +136,11 @@ class WindowsIndexedLaunchers(IndexedLaunchers, WineTestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.prepare(VERIFY, "app.exe", "app")
+        cls.prepare(VERIFY, "app.exe")
+
+    @property
+    def target(self):
+        return self.cache / "app"
 
     def link(self, block, exe):
         packer("link", block, "-o", exe, "--unpack-spec", windows_path(self.cache) + "\\app")
@@ -190,8 +163,12 @@ class LinuxIndexedLaunchers(IndexedLaunchers, unittest.TestCase):
         work = Path(tempfile.mkdtemp(prefix="zembra-verify."))
         (work / "verify.c").write_text(VERIFY_POSIX_SOURCE)
         subprocess.run(["cc", "-O2", "-o", str(work / "verify"), str(work / "verify.c")], check=True)
-        cls.prepare(work / "verify", "app", "Quenlith/1.0.20")
+        cls.prepare(work / "verify", "app")
         shutil.rmtree(work)
+
+    @property
+    def target(self):
+        return default_target(self.cache)
 
     def link(self, block, exe):
         packer("link", block, "-o", exe, "--target", "linux")

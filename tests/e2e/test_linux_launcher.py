@@ -6,6 +6,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import unittest
 from pathlib import Path
@@ -13,6 +14,9 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[2]
 STAGE = Path(os.environ.get("STAGE_DIR", REPO / "build"))
 PACKER = STAGE / "bin" / "packer"
+sys.path.insert(0, str(REPO / "tests" / "py"))   # without the Wine harness
+
+from zembra_block import default_target  # noqa: E402
 
 # The application's main program. "show" reports what it was given and
 # reads a packed data file; the other modes exercise the signals.
@@ -115,7 +119,7 @@ class LinuxLauncherTest(unittest.TestCase):
 
     def setUp(self):
         self.cache = Path(tempfile.mkdtemp(prefix="cache.", dir=self.work))
-        self.target = self.cache / "Quenlith" / "1.0.20"
+        self.target = default_target(self.cache)
         self.env = dict(os.environ, XDG_CACHE_HOME=str(self.cache), LINUX_E2E_PROBE="inherited",
                         ZEMBRA_ONEFILE_PARENT="1")
 
@@ -176,6 +180,16 @@ class LinuxLauncherTest(unittest.TestCase):
         self.assertIn("greeting hello from the data", out)
         self.assertEqual((self.target / "tools" / "helper.sh").read_text(), "#!/bin/sh\necho helper\n")
         self.assertEqual(snapshot(self.target)["hello"], after["hello"])
+
+    def test_arguments_reach_the_child_as_they_are_however_long(self):
+        # No command line is joined on Linux: quotes, backslashes and spaces
+        # pass unchanged, and more text than a Windows command line holds
+        # passes whole.
+        args = ['say "hi"', "back\\slash\\", "", "x" * 40000]
+        child = self.start(self.launcher, *args)
+        out, err = child.communicate(timeout=60)
+        self.assertEqual((child.returncode, err), (0, "to stderr\n"))
+        self.assertEqual(out.splitlines()[:5], ["arg " + str(self.launcher)] + ["arg " + arg for arg in args])
 
     def test_launchers_started_together_on_a_cold_cache_all_run(self):
         # Without the unpack lock one launcher would truncate the program

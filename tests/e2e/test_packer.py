@@ -11,47 +11,10 @@ import signal
 import subprocess
 import time
 import unittest
-import zlib
 from pathlib import Path
 
 from harness import EXAMPLES, PACKER, WineTestCase, local_app_data, packer, run_wine, write_tree
-
-
-def split_block(block):
-    """(frame, padding, trailer offset) of a block; fails unless the block is
-    magic, exactly one zstd frame that the zstd tool decodes, zero padding to
-    a multiple of 8 and a trailer holding its own offset."""
-    assert block[:3] == b"QVR", "magic"
-    offset = int.from_bytes(block[-8:], "little")
-    assert offset == len(block) - 8 and offset % 8 == 0, "trailer"
-    decoded = []
-    for padding in range(8):
-        frame = block[3:offset - padding]
-        result = subprocess.run(["zstd", "-d", "-c", "-q"], input=frame, capture_output=True)
-        if result.returncode == 0:
-            decoded.append((frame, padding, result.stdout))
-    assert len(decoded) == 1, "exactly one way to cut the frame from the padding"
-    frame, padding, stream = decoded[0]
-    assert block[3 + len(frame):offset] == b"\0" * padding, "zero padding"
-    return frame, stream
-
-
-def parse_stream(stream):
-    """[(name, size, checksum, data)] up to the end marker, and the rest."""
-    entries, pos = [], 0
-    while True:
-        end = pos
-        while stream[end:end + 2] != b"\0\0":
-            end += 2
-        name = stream[pos:end].decode("utf-16-le")
-        pos = end + 2
-        if not name:
-            return entries, stream[pos:]
-        size = int.from_bytes(stream[pos:pos + 8], "little")
-        checksum = int.from_bytes(stream[pos + 8:pos + 12], "little")
-        pos += 12
-        entries.append((name, size, checksum, stream[pos:pos + size]))
-        pos += size
+from zembra_block import MAGIC, MAX_ENTRY_NAME_UNITS, parse_block, stored_checksum
 
 
 def section(exe, name):
@@ -90,36 +53,38 @@ class PackTest(WineTestCase):
         block = (self.tmp / "one.bin").read_bytes()
         self.assertEqual(block, (self.tmp / "two.bin").read_bytes(), "the worker count must not change the block")
 
-        frame, stream = split_block(block)
-        (self.tmp / "frame.zst").write_bytes(frame)
+        # Magic, exactly one frame that the zstd tool decodes, zero padding
+        # and a trailer holding its own offset.
+        parsed = parse_block(block)
+        (self.tmp / "frame.zst").write_bytes(parsed.frame)
         listing = subprocess.run(["zstd", "-lv", str(self.tmp / "frame.zst")], capture_output=True, text=True)
         self.assertRegex(listing.stdout, r"# Zstandard Frames: 1\b")
         self.assertRegex(listing.stdout, r"Window Size: 128 MiB")
 
-        entries, rest = parse_stream(stream)
-        self.assertEqual(rest, b"")
-        self.assertEqual([e[0] for e in entries],
+        self.assertEqual(parsed.rest, b"")
+        self.assertEqual([e.name for e in parsed.entries],
                          ["app.exe", "A.txt", "b.txt", "empty.dat", "zero-crc.bin",
                           "donn\u00e9es\\caf\u00e9.txt", "lib\\x.dll", "lib\\sub\\y.dat", "lib.d\\v"])
-        for name, size, checksum, data in entries:
-            content = files[name.replace("\\", "/")]
+        for e in parsed.entries:
+            content = files[e.name.replace("\\", "/")]
             content = content.encode() if isinstance(content, str) else content
-            self.assertEqual(data, content, name)
-            self.assertEqual(size, len(content), name)
-            self.assertEqual(checksum, zlib.crc32(content) or 1, name)
+            self.assertEqual(e.data, content, e.name)
+            self.assertEqual(e.size, len(content), e.name)
+            self.assertEqual(e.stored, stored_checksum(content), e.name)
 
     def test_empty_input_and_empty_subdirectory_only_warn(self):
         (self.tmp / "empty").mkdir()
         result = packer("pack", self.tmp / "empty", "-o", self.tmp / "empty.bin")
         self.assertIn("warning", result.stderr)
-        self.assertEqual(parse_stream(split_block((self.tmp / "empty.bin").read_bytes())[1]), ([], b""))
+        parsed = parse_block((self.tmp / "empty.bin").read_bytes())
+        self.assertEqual((parsed.entries, parsed.rest), ([], b""))
 
         write_tree(self.tmp / "in", {"app.exe": "MZ"})
         (self.tmp / "in" / "logs").mkdir()
         result = packer("pack", self.tmp / "in", "-o", self.tmp / "in.bin")
         self.assertRegex(result.stderr, r"^packer: warning: .*'logs'.*\n$")
-        entries, _ = parse_stream(split_block((self.tmp / "in.bin").read_bytes())[1])
-        self.assertEqual([e[0] for e in entries], ["app.exe"])
+        entries = parse_block((self.tmp / "in.bin").read_bytes()).entries
+        self.assertEqual([e.name for e in entries], ["app.exe"])
 
     def test_progress_only_on_a_terminal(self):
         write_tree(self.tmp / "in", {"app.exe": os.urandom(3 << 20)})
@@ -184,7 +149,7 @@ class BadInputTest(WineTestCase):
     def arrange(self):
         write_tree(self.tmp / "in", {"app.exe": "MZ", "run.bat": "@echo off", "bin/Run.CMD": "@echo off",
                                      "bin/tool.exe": "MZ"})
-        write_tree(self.tmp, {"block.bin": "QVR", "some-file": "x"})
+        write_tree(self.tmp, {"block.bin": MAGIC, "some-file": "x"})
         odd = self.tmp / "odd"
         odd.mkdir()
         write_tree(odd / "twoexe", {"a.exe": "MZ", "b.exe": "MZ"})
@@ -193,7 +158,7 @@ class BadInputTest(WineTestCase):
         (odd / "badname" / os.fsdecode(b"caf\xe9.txt")).write_bytes(b"Latin-1 name")
         deep = odd / "toolong" / ("d" * 250) / ("d" * 250) / ("d" * 250) / ("d" * 250)
         deep.mkdir(parents=True)
-        (deep / ("f" * 20)).write_bytes(b"1024 units")
+        (deep / ("f" * (MAX_ENTRY_NAME_UNITS + 1 - 4 * 251))).write_bytes(b"a name one unit too long")
         os.mkfifo(odd / "fifo" / "pipe")
         os.symlink("missing.dll", odd / "dangling" / "gone.dll")
         (odd / "loop" / "sub").mkdir()
@@ -214,7 +179,7 @@ class BadInputTest(WineTestCase):
             ("main is a .cmd", ["build", t / "in", "--main", "bin/Run.CMD", "-o", out], "bin/Run.CMD"),
             ("two .exe at the top", ["pack", t / "odd/twoexe", "-o", out], "--main"),
             ("name not UTF-8", ["pack", t / "odd/badname", "-o", out], "caf\\xE9.txt"),
-            ("name over 1023 units", ["pack", t / "odd/toolong", "-o", out], "1024 UTF-16 units"),
+            ("name too long", ["pack", t / "odd/toolong", "-o", out], f"{MAX_ENTRY_NAME_UNITS + 1} UTF-16 units"),
             ("special file", ["pack", t / "odd/fifo", "-o", out], "'pipe'"),
             ("dangling link", ["pack", t / "odd/dangling", "-o", out], "'gone.dll'"),
             ("directory loop", ["pack", t / "odd/loop", "-o", out], "'sub/up'"),

@@ -7,6 +7,7 @@ import unittest
 import uuid
 
 from harness import (EXAMPLES, PREFIX, WineTestCase, build_launcher, run_wine, windows_path)
+from zembra_block import DEFAULT_COMPANY, DEFAULT_VERSION
 
 HELLO = EXAMPLES / "hello"
 
@@ -75,7 +76,7 @@ class UnpackSpec(WineTestCase):
         exe = self.launcher("{PROGRAM_BASE}.d\\{Company}\\{VERSION}", name="Tool.EXE")
         run = run_wine(exe)
         self.assertEqual(run.returncode, 0, run.out + run.err)
-        self.assertTrue((self.tmp / "Tool.d" / "Quen Lith" / "1.0.20" / "hello.exe").is_file())
+        self.assertTrue((self.tmp / "Tool.d" / DEFAULT_COMPANY / DEFAULT_VERSION / "hello.exe").is_file())
 
         exe = self.launcher("{PROGRAM_DIR}\\beside", name="Other.exe")
         run = run_wine(exe)

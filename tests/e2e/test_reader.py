@@ -2,37 +2,16 @@
 the packer (entry stream in Python, frame by Debian's zstd command line), are
 linked into launchers with `packer link`."""
 
-import struct
-import subprocess
 import unittest
-import zlib
 
 import harness
 from harness import WineTestCase, link_launcher, run_wine, windows_path
+from zembra_block import MAGIC, TRAILER_BYTES, block_around, entry_stream, zstd_frame
 
 HELLO = harness.EXAMPLES / "hello"
 
 HEADER_LINE = "Error, couldn't find attached data header.\n"
 DECODE_LINE = "Error, couldn't decode attached data.\n"
-
-
-def entry(name, data):
-    crc = zlib.crc32(data) or 1
-    return name.encode("utf-16-le") + b"\0\0" + struct.pack("<QI", len(data), crc) + data
-
-
-END_MARKER = b"\0\0"
-
-
-def zstd(data, *options):
-    """A frame written by the zstd command line from a pipe (no size in its header)."""
-    return subprocess.run(["zstd", "-q", "-c", *options], input=data, capture_output=True, check=True).stdout
-
-
-def block(frame, magic=b"QVR", padding=b"\0", trailer=None):
-    body = magic + frame
-    body += padding * (-len(body) % 8)
-    return body + (trailer if trailer is not None else struct.pack("<Q", len(body)))
 
 
 class ReaderTest(WineTestCase):
@@ -44,7 +23,7 @@ class ReaderTest(WineTestCase):
             "data\\greeting.txt": (HELLO / "data" / "greeting.txt").read_bytes(),
             "data\\more.bin": bytes(range(256)) * 2000,
         }
-        self.stream = b"".join(entry(name, data) for name, data in self.files.items()) + END_MARKER
+        self.stream = entry_stream(self.files.items())
 
     def launch(self, block_bytes, target=None):
         """Links `block_bytes` into a launcher that unpacks into `target`
@@ -59,15 +38,16 @@ class ReaderTest(WineTestCase):
             self.assertEqual((target / name.replace("\\", "/")).read_bytes(), data, name)
 
     def test_wrong_magic_stops_before_touching_the_disk(self):
-        frame = zstd(self.stream)
-        for magic in (b"XVR", b"QXR", b"QVX"):
+        frame = zstd_frame(self.stream)
+        # Each byte of the magic changed in turn.
+        for magic in (MAGIC[:i] + b"X" + MAGIC[i + 1:] for i in range(len(MAGIC))):
             with self.subTest(magic=magic):
-                run = self.launch(block(frame, magic=magic))
+                run = self.launch(block_around(frame, magic=magic))
                 self.assertEqual((run.returncode, run.out, run.err), (2, HEADER_LINE, ""))
                 self.assertFalse(self.target.exists())
 
     def test_undecodable_frames_stop_with_the_decoding_message(self):
-        frame = zstd(self.stream)
+        frame = zstd_frame(self.stream)
         wide_window = bytearray(frame)
         self.assertEqual(wide_window[4] & 0x23, 0)  # not single-segment, no dictionary: the window descriptor follows
         wide_window[5] = 0x90  # a window of 2^28 bytes, above the decoder's limit
@@ -75,31 +55,32 @@ class ReaderTest(WineTestCase):
             "not a frame": b"this is not zstd data at all",
             "window above the limit": bytes(wide_window),
             "frame cut short": frame[: len(frame) // 2],
-            "no end marker": zstd(self.stream[:-2]),
+            "no end marker": zstd_frame(entry_stream(self.files.items(), end_marker=False)),
         }
         for case, frame_bytes in cases.items():
             with self.subTest(case):
-                run = self.launch(block(frame_bytes))
+                run = self.launch(block_around(frame_bytes))
                 self.assertEqual((run.returncode, run.out, run.err), (2, DECODE_LINE, ""))
 
     def test_frames_of_the_command_line_writer_unpack_exactly(self):
         cases = {
-            "level 1": zstd(self.stream, "-1"),
-            "level 19, long matching": zstd(self.stream, "-19", "--long=27"),
-            "two threads": zstd(self.stream, "-3", "-T2"),
+            "level 1": zstd_frame(self.stream, "-1"),
+            "level 19, long matching": zstd_frame(self.stream, "-19", "--long=27"),
+            "two threads": zstd_frame(self.stream, "-3", "-T2"),
         }
         for index, (case, frame) in enumerate(cases.items()):
             with self.subTest(case):
                 target = self.tmp / f"target{index}"
-                run = self.launch(block(frame), target)
+                run = self.launch(block_around(frame), target)
                 self.assertEqual(run.returncode, 0, run.out + run.err)
                 self.assert_unpacked(target)
 
     def test_nothing_after_the_end_marker_is_read(self):
-        frame = zstd(self.stream)
+        frame = zstd_frame(self.stream)
         cases = {
-            "garbage padding and trailer": block(frame, padding=b"\x5a", trailer=b"\xee" * 8),
-            "bytes after the end marker inside the frame": block(zstd(self.stream + b"\x01\x00trailing")),
+            "garbage padding and trailer": block_around(frame, padding=b"\x5a", trailer=b"\xee" * TRAILER_BYTES),
+            "bytes after the end marker inside the frame":
+                block_around(zstd_frame(self.stream + b"\x01\x00trailing")),
         }
         for index, (case, block_bytes) in enumerate(cases.items()):
             with self.subTest(case):

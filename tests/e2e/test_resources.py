@@ -16,6 +16,8 @@ import pefile
 
 from harness import (EXAMPLES, REPO, STAGE, WineTestCase, build_launcher, packer, run_wine, windows_path,
                      write_tree)
+from zembra_block import (DEFAULT_COMPANY, DEFAULT_DESCRIPTION, DEFAULT_INTERNAL_NAME, DEFAULT_ORIGINAL_FILENAME,
+                          DEFAULT_PRODUCT, DEFAULT_VERSION)
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 SIZES = [16, 32, 48, 64, 128, 256]
@@ -182,9 +184,9 @@ class DefaultLauncher(WineTestCase):
         self.assertEqual((fixed.FileFlagsMask, fixed.FileFlags, fixed.FileOS, fixed.FileType, fixed.FileSubtype,
                           fixed.FileDateMS, fixed.FileDateLS), (0x3F, 0, 0x4, 0x1, 0, 0, 0))
         self.assertEqual(self.image.version_strings(), (b"000004b0", {
-            "CompanyName": "Quen Lith", "ProductName": "Quen Lith", "FileDescription": "Quen Lith",
-            "ProductVersion": "1.0.20.0", "FileVersion": "1.0.20.0",
-            "OriginalFilename": "Quenlith.exe", "InternalName": "Quenlith"}))
+            "CompanyName": DEFAULT_COMPANY, "ProductName": DEFAULT_PRODUCT, "FileDescription": DEFAULT_DESCRIPTION,
+            "ProductVersion": DEFAULT_VERSION + ".0", "FileVersion": DEFAULT_VERSION + ".0",
+            "OriginalFilename": DEFAULT_ORIGINAL_FILENAME, "InternalName": DEFAULT_INTERNAL_NAME}))
         (var,) = [i for i in self.image.pe.FileInfo[0] if i.Key == b"VarFileInfo"]
         self.assertEqual([v.entry for v in var.Var], [{b"Translation": "0x0000 0x04b0"}])
 

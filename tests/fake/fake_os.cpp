@@ -1,7 +1,5 @@
 #include "fake_os.h"
 
-#include "payload/attached.h"
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -292,18 +290,16 @@ char16_t** os_split_command_line(int* count) {
     return to_array(state.command_line_args);
 }
 
-ChildHandle os_start_child(const char16_t* application, char16_t* command_line, char16_t* const* args,
-                           int arg_count) {
+ChildHandle os_start_child(const char16_t* application, const ChildCommand& command) {
     if (state.start_fails) {
         state.last_error = state.start_error;
         return nullptr;
     }
+    if (state.on_start) state.on_start();
     FakeChild child;
     child.env = state.env;
-    child.decoder_released = decode_context == nullptr;
     child.application = application;
-    child.command_line = command_line;
-    for (int i = 0; i < arg_count; ++i) child.args.emplace_back(args[i]);
+    child.command_line = command.command_line;
     if (!state.children.empty()) {
         // a test configures the child before the start
         FakeChild& planned = state.children.back();

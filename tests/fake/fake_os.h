@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -17,10 +16,8 @@
 
 struct FakeChild {
     std::map<std::u16string, std::u16string> env;   // the environment it started with
-    bool decoder_released = false;                   // no decode context existed at its start
     std::u16string application;
     std::u16string command_line;
-    std::vector<std::u16string> args;
     bool ends_in_time = true;        // answers a timed wait with "ended"
     bool exit_code_readable = true;
     uint32_t exit_code = 0;
@@ -91,6 +88,9 @@ struct FakeOs {
     bool (*ctrl_handler)(uint32_t) = nullptr;
     bool add_ctrl_handler_fails = false;
     int holds = 0;   // os_hold_thread calls; the fake returns from them at once
+    // Runs inside a successful os_start_child, before the child exists: the
+    // moment at which a test asks the logic what it holds.
+    std::function<void()> on_start;
     // Runs at the start of every os_wait_child (child, timeout), so that a
     // test can deliver an event while a wait is in progress.
     std::function<void(ChildHandle, uint32_t)> on_wait;

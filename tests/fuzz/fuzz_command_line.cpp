@@ -33,7 +33,7 @@ void check(bool ok, const char* what) {
 
 size_t line_length() {
     size_t n = 0;
-    while (n < command_line_capacity && child_command_line[n] != 0) ++n;
+    while (n < command_line_capacity && launcher.child_command_line[n] != 0) ++n;
     return n;
 }
 
@@ -64,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (pad_length > 0) args.push_back(std::u16string(pad_length, pad_unit));
 
     fake_reset();
+    reset_launcher_state();
     FakeOs& os = fake_os();
     os.command_line_args = args;
     os.split_fails = flags & 2;
@@ -71,8 +72,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         os.module_path.reset();
     else
         os.module_path = module;
-    own_module_name[0] = 0;
-    child_command_line[0] = 0;
 
     // The shortest and longest any correct join of these arguments can be.
     std::u16string used_module = module.substr(0, path_capacity - 1);
@@ -99,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(shortest <= longest_command_line, "a line longer than the system takes");
     check(line_length() <= longest_command_line, "a line longer than the system takes");
 
-    const std::u16string line(child_command_line);
+    const std::u16string line(launcher.child_command_line);
     std::vector<std::u16string> expected;
     for (size_t i = 1; i < args.size(); ++i)
         if (!args[i].empty()) expected.push_back(args[i]);

@@ -3,11 +3,11 @@
 // is true, false or the silent stop; and a template without placeholders is
 // copied as far as it fits.
 //
-// Input: capacity (2 bytes, little-endian, taken modulo 4096, plus 1), a
-// flags byte, then UTF-16LE units split at 0xFFFF into: the template, the
-// values of ZEMBRA_ONEFILE_START, _TIME_US, _RANDOM and _PARENT, the module
-// path, the temporary directory, the profile and the local application data
-// folder.
+// Input: capacity (2 bytes, little-endian, taken modulo a path buffer's
+// capacity, plus 1), a flags byte, then UTF-16LE units split at 0xFFFF into:
+// the template, the values of ZEMBRA_ONEFILE_START, _TIME_US, _RANDOM and
+// _PARENT, the module path, the temporary directory, the profile and the
+// local application data folder.
 //   flags bit 0  the module path cannot be had
 //         bit 1  no temporary directory
 //         bit 2  no profile folder
@@ -22,7 +22,9 @@
 
 #include "fake_os.h"
 #include "fatal_ends.h"
+#include "launcher/state.h"
 #include "paths/expand_spec.h"
+#include "payload/block_format.h"
 #include "process_memory.h"
 
 namespace {
@@ -53,12 +55,13 @@ std::vector<std::u16string> fields(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) return 0;
-    const size_t capacity = 1 + (data[0] | data[1] << 8) % 4096;
+    const size_t capacity = 1 + (data[0] | data[1] << 8) % path_capacity;
     const uint8_t flags = data[2];
     std::vector<std::u16string> field = fields(data + 3, size - 3);
     const std::u16string& spec = field[0];
 
     fake_reset();
+    reset_launcher_state();
     FakeOs& os = fake_os();
     const char16_t* variables[] = {u"ZEMBRA_ONEFILE_START", u"ZEMBRA_ONEFILE_TIME_US", u"ZEMBRA_ONEFILE_RANDOM",
                                    u"ZEMBRA_ONEFILE_PARENT"};

@@ -128,17 +128,11 @@ std::string block_of(uint8_t flags, const uint8_t* body, size_t size) {
     return indexed.bytes;
 }
 
-void forget_run() {
-    known_dirs_count = 0;   // their copies go with the process memory
-    attached_index = {nullptr, 0, nullptr, 0, nullptr, 0};
-    unlock_target_dir();
-    main_exe_path[0] = 0;
-    contexts_created = 0;
-}
-
 // One start over the fake's current state.
 void start(const unsigned char* block, size_t size) {
     begin_start(block, size);
+    contexts_created = 0;
+    text_copy(launcher.target_dir, target.c_str(), path_capacity);
     const std::u16string below = target + u"\\";
     if (!attached_has_index()) return;
     try {
@@ -174,25 +168,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     fake_reset();
     FakeOs& os = fake_os();
-    text_copy(target_dir, target.c_str(), path_capacity);
     os.lock_fails = flags & 4;
     os.processors = flags & 16 ? 4 : 1;
     os.thread_start_fails = flags & 32;
     if (write_choice != 0xFF) (write_choice & 0x80 ? os.short_write_at : os.fail_write_at) = write_choice & 0x7F;
 
-    forget_run();
     start(block.get(), built.size());
     if (flags & 8) {
         const std::vector<std::u16string> written = os.opened_for_write;
-        forget_run();
-        release_process_memory();
-        fake_process_end();
+        end_process();
         os.writes = 0;
         remove_every_other_file(written);
         start(block.get(), built.size());
     }
-    forget_run();
-    release_process_memory();
-    fake_reset();   // closes what a fatal end left open
+    end_process();
+    fake_reset();
     return 0;
 }

@@ -28,6 +28,7 @@
 #include "launcher/state.h"
 #include "launcher/text.h"
 #include "payload/attached.h"
+#include "payload/block_format.h"
 #include "payload/target_lock.h"
 #include "payload/unpack.h"
 #include "process_memory.h"
@@ -47,31 +48,22 @@ std::string compress(const uint8_t* data, size_t size) {
     size_t n = ZSTD_compress(out.data(), out.size(), data, size, 1);
     if (ZSTD_isError(n)) broken("compression failed");
     out.resize(n);
-    return "QVR" + out;
-}
-
-void forget_run() {
-    known_dirs_count = 0;   // their copies go with the process memory
-    decode_context = nullptr;
-    decode_window = {nullptr, 0, 0};
-    decode_input = {nullptr, 0, 0};
-    window_filled = false;
-    unlock_target_dir();
-    main_exe_path[0] = entry_path[0] = entry_name[0] = 0;
+    return std::string(reinterpret_cast<const char*>(block_magic), block_magic_size) + out;
 }
 
 // One start of the launcher over the fake's current state.
 void start(const unsigned char* block, size_t size, const std::u16string& target, bool home_missing) {
     begin_start(block, size);
     const std::u16string below = target + u"\\";
+    text_copy(launcher.target_dir, target.c_str(), path_capacity);
     try {
         open_attached();
         unpack_entries();
         close_attached();
     } catch (const FatalEnd& end) {
         // The only silent stop on this path: the joined path would not fit.
-        bool too_long = text_length(target_dir) + 1 + text_length(entry_name) + 1 > path_capacity;
-        check_fatal_end(end, block, size, below, entry_path, too_long, home_missing);
+        bool too_long = text_length(launcher.target_dir) + 1 + text_length(launcher.entry_name) + 1 > path_capacity;
+        check_fatal_end(end, block, size, below, launcher.entry_path, too_long, home_missing);
         return;
     } catch (const WorkBudgetSpent&) {
         return;
@@ -99,22 +91,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fake_reset();
     FakeOs& os = fake_os();
     const std::u16string target = flags & 4 ? long_target() : normal_target;
-    text_copy(target_dir, target.c_str(), path_capacity);
     os.lock_fails = flags & 2;
     if (flags & 16) os.profile.reset();
     if (write_choice != 0xFF) (write_choice & 0x80 ? os.short_write_at : os.fail_write_at) = write_choice & 0x7F;
 
-    forget_run();
     start(block.get(), block_size, target, flags & 16);
     if (flags & 8) {
-        forget_run();
-        release_process_memory();
-        fake_process_end();
+        end_process();
         os.writes = 0;
         start(block.get(), block_size, target, flags & 16);
     }
-    forget_run();
-    release_process_memory();
-    fake_reset();   // closes what a fatal end left open
+    end_process();
+    fake_reset();
     return 0;
 }

@@ -10,8 +10,13 @@ import struct
 import subprocess
 import sys
 import tempfile
-import zlib
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "py"))
+
+from zembra_block import (DEFAULT_UNPACK_SPEC, END_MARKER, MAGIC, MAX_ENTRY_NAME_UNITS, PATH_CAPACITY,  # noqa: E402
+                          Entry, block_around, parse_stream, zstd_frame)
+from zembra_index import build_indexed  # noqa: E402
 
 
 def units(text):
@@ -21,21 +26,14 @@ def units(text):
 # ---- read path -------------------------------------------------------------
 
 def entry(name, data, stored=None):
-    crc = zlib.crc32(data)
-    if stored is None:
-        stored = crc if crc != 0 else 1
-    return units(name) + b"\0\0" + struct.pack("<QI", len(data), stored) + data
+    return Entry(name, data, stored=stored).to_bytes()
 
 
-END = b"\0\0"
+END = END_MARKER
 
 
 def block_of(stream):
-    frame = subprocess.run(["zstd", "-q", "-c", "--no-check", "-1"], input=stream, capture_output=True,
-                           check=True).stdout
-    out = b"QVR" + frame
-    out += b"\0" * (-len(out) % 8)
-    return out + struct.pack("<Q", len(out))
+    return block_around(zstd_frame(stream, "--no-check", "-1"))
 
 
 STREAMS = {
@@ -44,9 +42,9 @@ STREAMS = {
     + entry("lib\\empty.dll", b"") + END,
     "only-end": END,
     "stored-zero": entry("app.exe", b"abc", stored=0) + END,
-    "long-name": entry("n" * 1023, b"x") + END,
+    "long-name": entry("n" * MAX_ENTRY_NAME_UNITS, b"x") + END,
     "odd-names": entry("..\\up.txt", b"u") + entry("C:\\abs", b"a") + entry("a\\\\b\\", b"b") + END,
-    "size-past-end": units("app.exe") + b"\0\0" + struct.pack("<QI", 1 << 40, 1) + b"short" + END,
+    "size-past-end": Entry("app.exe", b"short", size=1 << 40, stored=1).to_bytes() + END,
     "no-end": entry("app.exe", b"MZ"),
     "big": entry("app.exe", bytes(70000)) + entry("second.dat", b"2" * 40000) + END,
 }
@@ -65,7 +63,7 @@ def read_path_seeds(packer):
     seeds["stream-tree-no-home"] = bytes([0x11, 0xFF]) + tree
     seeds["stream-tree-write-fails"] = bytes([0x01, 0x01]) + tree
     seeds["stream-tree-short-write"] = bytes([0x01, 0x82]) + tree
-    seeds["block-bad-magic"] = bytes([0x00, 0xFF]) + b"QVX" + block_of(tree)[3:]
+    seeds["block-bad-magic"] = bytes([0x00, 0xFF]) + MAGIC[:-1] + b"X" + block_of(tree)[len(MAGIC):]
     if packer:
         with tempfile.TemporaryDirectory() as work:
             app = Path(work) / "app"
@@ -86,15 +84,11 @@ def read_path_seeds(packer):
 # ---- indexed read path -----------------------------------------------------
 
 def indexed_read_seeds(streams):
-    sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "e2e"))
-    from indexed_block import indexed_from_entries, split_entries
-
     seeds = {}
     for name in ("one", "tree", "long-name", "big", "stored-zero", "odd-names"):
         stream = streams[name]
         seeds[f"stream-{name}"] = bytes([0x01, 0xFF, 1, 0]) + stream
-        layout = indexed_from_entries(split_entries(stream), 64)
-        seeds[f"block-{name}"] = bytes([0x00, 0xFF]) + layout.block
+        seeds[f"block-{name}"] = bytes([0x00, 0xFF]) + build_indexed(parse_stream(stream)[0], 64).block
     tree = streams["tree"]
     seeds["stream-tree-two-per-frame"] = bytes([0x01, 0xFF, 1, 0]) + tree
     seeds["stream-tree-twice-four-threads"] = bytes([0x19, 0xFF, 2, 0]) + tree
@@ -108,15 +102,16 @@ def indexed_read_seeds(streams):
 
 # ---- expand_spec -----------------------------------------------------------
 
-def spec_input(template, capacity=4096, flags=0, env=("", "", "", ""), module="", temp="", profile="", local=""):
+def spec_input(template, capacity=PATH_CAPACITY, flags=0, env=("", "", "", ""), module="", temp="", profile="",
+               local=""):
     fields = [template, *env, module, temp, profile, local]
     body = b"\xff\xff".join(units(f) for f in fields)
-    return struct.pack("<HB", (capacity - 1) % 4096, flags) + body
+    return struct.pack("<HB", (capacity - 1) % PATH_CAPACITY, flags) + body
 
 
 def expand_spec_seeds():
     cases = {
-        "unpack-spec": spec_input("{CACHE_DIR}\\Quenlith\\{VERSION}"),
+        "unpack-spec": spec_input(DEFAULT_UNPACK_SPEC),
         "home": spec_input("{HOME}"),
         "temp": spec_input("{TEMP}\\x", temp="C:\\Temp\\\\"),
         "program": spec_input("{PROGRAM_BASE}.d\\{PROGRAM_DIR}\\{PROGRAM}", module="C:\\Apps\\Tool.EXE"),

@@ -11,6 +11,8 @@
 #include "launcher/fatal.h"
 #include "launcher/state.h"
 #include "payload/attached.h"
+#include "payload/block_format.h"
+#include "process_memory.h"
 
 namespace {
 
@@ -57,11 +59,17 @@ bool starts_with(const std::u16string& text, const std::u16string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+void end_process() {
+    reset_launcher_state();
+    release_process_memory();
+    fake_process_end();
+}
+
 void begin_start(const unsigned char* block, size_t size) {
     fake_os().opened_for_write.clear();
     watch_decoder_calls();
-    attached_cursor = block;
-    attached_remaining = size;
+    launcher.attached_cursor = block;
+    launcher.attached_remaining = size;
 }
 
 void check_fatal_end(const FatalEnd& end, const unsigned char* block, size_t size, const std::u16string& below,
@@ -70,11 +78,12 @@ void check_fatal_end(const FatalEnd& end, const unsigned char* block, size_t siz
     switch (end.kind) {
     case FatalKind::message:
         check(end.message == msg_decode ||
-                  (end.message == msg_no_header && (size < 3 || std::memcmp(block, "QVR", 3) != 0)),
+                  (end.message == msg_no_header &&
+                   (size < block_magic_size || std::memcmp(block, block_magic, block_magic_size) != 0)),
               "an unexpected standard-output ending");
         break;
     case FatalKind::with_code:
-        check(end.message == msg_unpack && (end.code == os.write_error || end.code == short_write_error),
+        check(end.message == msg_unpack && (end.code == os.write_error || end.code == error_write_fault),
               "an unexpected ending with a system error");
         break;
     case FatalKind::open_for_writing:
@@ -94,6 +103,7 @@ void check_good_end(const std::u16string& below) {
     const FakeOs& os = fake_os();
     check(os.open_handles == 0 && os.open_views == 0 && os.open_reads == 0, "a file or view left open");
     check(os.locks_held == 0, "the unpack lock left held");
-    check(main_exe_path[0] == 0 || starts_with(main_exe_path, below), "the main executable outside the target");
+    check(launcher.main_exe_path[0] == 0 || starts_with(launcher.main_exe_path, below),
+          "the main executable outside the target");
     for (const auto& path : os.opened_for_write) check(starts_with(path, below), "a file written outside the target");
 }

@@ -23,6 +23,11 @@ void check(bool ok, const char* what);
 
 bool starts_with(const std::u16string& text, const std::u16string& prefix);
 
+// What the end of a process releases: the launcher's state, what it still
+// holds on the heap, and the fake's open files, views and lock. Files and
+// directories stay for the next start.
+void end_process();
+
 // Points the launcher at the block for a new start and forgets what the
 // last start wrote.
 void begin_start(const unsigned char* block, size_t size);

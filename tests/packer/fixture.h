@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "payload/block_format.h"
+
 class ScratchDir {
 public:
     ScratchDir() {
@@ -75,29 +77,31 @@ inline DecodedBlock failed(const char* problem) {
     return result;
 }
 
-inline uint64_t read_le(const std::string& bytes, size_t pos, int count) {
-    uint64_t value = 0;
-    for (int i = count - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[pos + i]);
-    return value;
+inline uint64_t read_le(const std::string& bytes, size_t pos, size_t count) {
+    return get_le(reinterpret_cast<const unsigned char*>(bytes.data()) + pos, count);
 }
 
 // Checks magic, single frame, padding and trailer, and parses the stream.
 inline DecodedBlock decode_block(const std::string& block) {
     DecodedBlock result;
-    if (block.size() < 11 || block.compare(0, 3, "QVR") != 0) return failed("no magic");
-    uint64_t trailer_offset = block.size() - 8;
-    if (read_le(block, trailer_offset, 8) != trailer_offset || trailer_offset % 8 != 0) return failed("bad trailer");
-    result.frame_size = ZSTD_findFrameCompressedSize(block.data() + 3, trailer_offset - 3);
+    const std::string magic(reinterpret_cast<const char*>(block_magic), block_magic_size);
+    if (block.size() < block_magic_size + trailer_bytes || block.compare(0, block_magic_size, magic) != 0)
+        return failed("no magic");
+    uint64_t trailer_at = block.size() - trailer_bytes;
+    if (read_le(block, trailer_at, trailer_bytes) != trailer_at || trailer_at % trailer_alignment != 0)
+        return failed("bad trailer");
+    result.frame_size = ZSTD_findFrameCompressedSize(block.data() + block_magic_size, trailer_at - block_magic_size);
     if (ZSTD_isError(result.frame_size)) return failed("no complete frame");
-    if (trailer_offset - 3 - result.frame_size > 7) return failed("more than 7 bytes after the frame");
-    for (size_t i = 3 + result.frame_size; i < trailer_offset; ++i) {
+    uint64_t body_size = block_magic_size + result.frame_size;
+    if (trailer_offset(body_size) != trailer_at) return failed("more padding after the frame than alignment needs");
+    for (size_t i = body_size; i < trailer_at; ++i) {
         if (block[i] != 0) return failed("padding is not zero");
     }
 
     std::string stream;
     ZSTD_DCtx* context = ZSTD_createDCtx();
     std::vector<char> out(1 << 16);
-    ZSTD_inBuffer input{block.data() + 3, result.frame_size, 0};
+    ZSTD_inBuffer input{block.data() + block_magic_size, result.frame_size, 0};
     size_t status = 1;
     while (input.pos < input.size || status != 0) {
         ZSTD_outBuffer output{out.data(), out.size(), 0};
@@ -112,19 +116,20 @@ inline DecodedBlock decode_block(const std::string& block) {
     size_t pos = 0;
     while (true) {
         std::u16string name;
-        while (pos + 2 <= stream.size() && read_le(stream, pos, 2) != 0) {
-            name.push_back(static_cast<char16_t>(read_le(stream, pos, 2)));
-            pos += 2;
+        while (pos + name_unit_bytes <= stream.size() && read_le(stream, pos, name_unit_bytes) != 0) {
+            name.push_back(static_cast<char16_t>(read_le(stream, pos, name_unit_bytes)));
+            pos += name_unit_bytes;
         }
-        pos += 2;
+        pos += name_unit_bytes;
         if (pos > stream.size()) return failed("stream ends inside a name");
         if (name.empty()) break;
         DecodedEntry entry;
         entry.name = name;
-        if (pos + 12 > stream.size()) return failed("stream ends inside a header");
-        entry.size = read_le(stream, pos, 8);
-        entry.checksum = static_cast<uint32_t>(read_le(stream, pos + 8, 4));
-        pos += 12;
+        const size_t fields = entry_size_bytes + entry_checksum_bytes;
+        if (pos + fields > stream.size()) return failed("stream ends inside a header");
+        entry.size = read_le(stream, pos, entry_size_bytes);
+        entry.checksum = static_cast<uint32_t>(read_le(stream, pos + entry_size_bytes, entry_checksum_bytes));
+        pos += fields;
         if (pos + entry.size > stream.size()) return failed("stream ends inside data");
         entry.data = stream.substr(pos, entry.size);
         pos += entry.size;

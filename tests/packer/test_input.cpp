@@ -6,6 +6,7 @@
 
 #include "fixture.h"
 #include "input_tree.h"
+#include "payload/block_format.h"
 
 namespace {
 
@@ -67,10 +68,13 @@ struct BadInput {
     const char* what;
     void (*arrange)(const ScratchDir& in);
     const char* main;
-    const char* expected;   // part of the one-line reason
+    std::string expected;   // part of the one-line reason
 };
 
 const std::string long_component(250, 'n');
+// Four long components and their separators, then this many units of a
+// last component make the longest name an entry may carry.
+const size_t last_component_of_longest_name = max_entry_name_units - 4 * (long_component.size() + 1);
 
 const BadInput bad_inputs[] = {
     {"no exe at the top", [](const ScratchDir& in) { in.write("bin/app.exe", "MZ"); }, "", "pass --main"},
@@ -97,10 +101,11 @@ const BadInput bad_inputs[] = {
      [](const ScratchDir& in) {
          in.write("app.exe", "MZ");
          in.write(long_component + "/" + long_component + "/" + long_component + "/" + long_component + "/" +
-                      std::string(20, 'f'),
+                      std::string(last_component_of_longest_name + 1, 'f'),
                   "x");
      },
-     "", "is 1024 UTF-16 units long; the launcher takes at most 1023"},
+     "", "is " + std::to_string(max_entry_name_units + 1) + " UTF-16 units long; the launcher takes at most " +
+             std::to_string(max_entry_name_units)},
     {"backslash in a name", [](const ScratchDir& in) { in.write("app.exe", "MZ"), in.write("a\\b.txt", "x"); }, "",
      "'a\\b.txt' holds a character Windows does not allow"},
     {"colon in a name", [](const ScratchDir& in) { in.write("app.exe", "MZ"), in.write("a:b", "x"); }, "",
@@ -164,14 +169,13 @@ TEST(Input, MissingOrUnusableInputDirectoryIsRefused) {
 TEST(Input, LongestNameThatFitsIsAccepted) {
     ScratchDir in;
     in.write("app.exe", "MZ");
-    // 4 x 250 + 4 separators + 19 = 1023 units
     std::string name = long_component + "/" + long_component + "/" + long_component + "/" + long_component + "/" +
-                       std::string(19, 'f');
+                       std::string(last_component_of_longest_name, 'f');
     in.write(name, "x");
     InputTree tree;
     std::string error;
     ASSERT_TRUE(collect_input(in.path(), "", &tree, &error)) << error;
-    EXPECT_EQ(tree.files[1].entry_name.size(), 1023u);
+    EXPECT_EQ(tree.files[1].entry_name.size(), max_entry_name_units);
 }
 
 }  // namespace

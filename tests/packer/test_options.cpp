@@ -6,6 +6,7 @@
 
 #include "command_line.h"
 #include "identity_check.h"
+#include "payload/block_format.h"
 
 namespace {
 
@@ -64,9 +65,9 @@ TEST(CommandLine, TargetChoosesTheDefaultUnpackSpecOnly) {
         const char* spec;
     };
     const Case cases[] = {
-        {{"link", "b", "-o", "a"}, "windows", "{CACHE_DIR}\\Quenlith\\{VERSION}"},
-        {{"link", "b", "-o", "a", "--target", "windows"}, "windows", "{CACHE_DIR}\\Quenlith\\{VERSION}"},
-        {{"link", "b", "-o", "a", "--target=linux"}, "linux", "{CACHE_DIR}/Quenlith/{VERSION}"},
+        {{"link", "b", "-o", "a"}, "windows", default_unpack_spec},
+        {{"link", "b", "-o", "a", "--target", "windows"}, "windows", default_unpack_spec},
+        {{"link", "b", "-o", "a", "--target=linux"}, "linux", default_linux_unpack_spec},
         {{"build", "in", "-o", "a", "--unpack-spec", "{TEMP}\\x", "--target", "linux"}, "linux", "{TEMP}\\x"},
         {{"build", "in", "-o", "a", "--target", "linux", "--unpack-spec", "{HOME}/y"}, "linux", "{HOME}/y"},
     };
@@ -152,8 +153,8 @@ TEST(Identity, UnpackSpecsNameOnlyPlaceholdersTheLauncherKnows) {
         EXPECT_NE(error.find(c.expected), std::string::npos) << c.spec << ": " << error;
         EXPECT_NE(error.find("--unpack-spec"), std::string::npos) << error;
     }
-    EXPECT_FALSE(check_unpack_spec(std::string(4096, 'x'), &error));
-    EXPECT_TRUE(check_unpack_spec(std::string(4095, 'x'), &error));
+    EXPECT_FALSE(check_unpack_spec(std::string(path_capacity, 'x'), &error));
+    EXPECT_TRUE(check_unpack_spec(std::string(path_capacity - 1, 'x'), &error));
 }
 
 TEST(Identity, EveryTextMustBeNonEmptyUtf8) {

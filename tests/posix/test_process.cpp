@@ -26,8 +26,7 @@ ChildHandle start_shell(const std::u16string& script, std::vector<std::u16string
     std::vector<char16_t*> pointers;
     for (auto& arg : args) pointers.push_back(arg.data());
     pointers.push_back(nullptr);
-    char16_t line[] = u"unused on POSIX";
-    return os_start_child(u"/bin/sh", line, pointers.data(), static_cast<int>(args.size()));
+    return os_start_child(u"/bin/sh", ChildCommand{pointers.data(), static_cast<int>(args.size())});
 }
 
 uint32_t finish(ChildHandle child) {
@@ -80,10 +79,9 @@ TEST(PosixProcess, ChildGetsArgumentsEnvironmentAndDirectory) {
 }
 
 TEST(PosixProcess, AMissingProgramFailsWithTheSystemsReason) {
-    char16_t line[] = u"";
     char16_t arg0[] = u"missing";
     char16_t* args[] = {arg0, nullptr};
-    EXPECT_EQ(os_start_child(u"/nonexistent/program", line, args, 1), nullptr);
+    EXPECT_EQ(os_start_child(u"/nonexistent/program", ChildCommand{args, 1}), nullptr);
     EXPECT_EQ(os_last_error(), static_cast<uint32_t>(ENOENT));
 }
 

@@ -1,6 +1,7 @@
 // Builds attached data for the reader and unpacking tests: entry streams,
-// zstd frames written here with libzstd, and the block around a frame. It is
-// written independently of the reader so that the two check each other.
+// zstd frames written here with libzstd, and the block around a frame. It
+// shares the format's constants with the reader but none of its code, so
+// that the two check each other.
 #pragma once
 
 #include <zlib.h>
@@ -11,34 +12,34 @@
 #include <string>
 
 #include "payload/attached.h"
+#include "payload/block_format.h"
 
 namespace fixture {
 
-inline void put_le(std::string& out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+inline void append_le(std::string& out, uint64_t value, size_t bytes) {
+    unsigned char field[8];
+    put_le(field, value, bytes);
+    out.append(reinterpret_cast<const char*>(field), bytes);
 }
 
 inline uint32_t crc_of(const std::string& data) {
     return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
-// What a writer stores: the CRC-32, with 1 in place of 0.
-inline uint32_t stored_checksum(const std::string& data) {
-    uint32_t crc = crc_of(data);
-    return crc == 0 ? 1 : crc;
-}
+// What a writer stores for `data`.
+inline uint32_t stored_checksum(const std::string& data) { return ::stored_checksum(crc_of(data)); }
 
 inline std::string name_bytes(const std::u16string& name) {
     std::string out;
-    for (char16_t unit : name) put_le(out, unit, 2);
-    put_le(out, 0, 2);
+    for (char16_t unit : name) append_le(out, unit, name_unit_bytes);
+    append_le(out, 0, name_unit_bytes);
     return out;
 }
 
 inline std::string entry(const std::u16string& name, const std::string& data, uint32_t stored) {
     std::string out = name_bytes(name);
-    put_le(out, data.size(), 8);
-    put_le(out, stored, 4);
+    append_le(out, data.size(), entry_size_bytes);
+    append_le(out, stored, entry_checksum_bytes);
     return out + data;
 }
 
@@ -46,7 +47,8 @@ inline std::string entry(const std::u16string& name, const std::string& data) {
     return entry(name, data, stored_checksum(data));
 }
 
-inline const std::string end_marker(2, '\0');
+inline const std::string end_marker(end_marker_bytes, '\0');
+inline const std::string magic(reinterpret_cast<const char*>(block_magic), block_magic_size);
 
 // Deterministic bytes that compress somewhat, like a real program's.
 inline std::string sample_bytes(size_t size, uint32_t seed) {
@@ -89,28 +91,18 @@ inline std::string compress(const std::string& content, int level = 1, int windo
     return out;
 }
 
-// Magic, frame, zero padding to a multiple of 8, and the trailer.
+// Magic, frame, padding (zero unless told otherwise) and the trailer.
 inline std::string block(const std::string& frame, char padding = '\0') {
-    std::string out = "QVR" + frame;
-    while (out.size() % 8 != 0) out.push_back(padding);
-    put_le(out, out.size(), 8);
+    std::string out = magic + frame;
+    out.append(padding_bytes(out.size()), padding);
+    append_le(out, out.size(), trailer_bytes);
     return out;
 }
 
 // Points the reader at `bytes`, which must outlive the reading.
 inline void attach(const std::string& bytes) {
-    attached_cursor = reinterpret_cast<const unsigned char*>(bytes.data());
-    attached_remaining = bytes.size();
-}
-
-// Back to the state before open_attached.
-inline void reset_reader() {
-    if (decode_context != nullptr) close_attached();
-    attached_cursor = nullptr;
-    attached_remaining = 0;
-    decode_input = {nullptr, 0, 0};
-    decode_window = {nullptr, 0, 0};
-    window_filled = false;
+    launcher.attached_cursor = reinterpret_cast<const unsigned char*>(bytes.data());
+    launcher.attached_remaining = bytes.size();
 }
 
 }  // namespace fixture

@@ -31,7 +31,7 @@ inline std::string compress_sized(const std::string& content, int level = 1) {
 
 struct IndexedBlock {
     std::string bytes;
-    size_t index_content = 3 + index_frame_header_size;   // where the index's content starts
+    size_t index_content = block_magic_size + index_frame_header_size;   // where the index's content starts
     size_t index_length = 0;                              // of that content, its checksum included
     std::vector<size_t> frame_records;                    // where each frame's record starts
     std::vector<size_t> entry_records;                    // where each entry's record starts
@@ -73,37 +73,37 @@ inline IndexedBlock indexed_block(const Files& files, const std::vector<size_t>&
     out.index_length = length;
 
     std::string index(reinterpret_cast<const char*>(index_magic), sizeof index_magic);
-    put_le(index, index_version, 4);
-    put_le(index, frames.size(), 4);
-    put_le(index, files.size(), 4);
+    append_le(index, index_version, 4);
+    append_le(index, frames.size(), 4);
+    append_le(index, files.size(), 4);
     uint64_t offset = out.index_content + length;
     for (size_t f = 0; f < frames.size(); ++f) {
         out.frame_records.push_back(out.index_content + index.size());
-        put_le(index, offset, 8);
-        put_le(index, frames[f].size(), 8);
-        put_le(index, out.contents[f].size(), 8);
+        append_le(index, offset, 8);
+        append_le(index, frames[f].size(), 8);
+        append_le(index, out.contents[f].size(), 8);
         out.frames.emplace_back(offset, frames[f].size());
         offset += frames[f].size();
     }
     for (size_t e = 0; e < files.size(); ++e) {
         out.entry_records.push_back(out.index_content + index.size());
         const auto& [name, data] = files[e];
-        put_le(index, placement[e].first, 4);
-        put_le(index, placement[e].second, 8);
-        put_le(index, data.size(), 8);
-        put_le(index, stored_checksum(data), 4);
-        put_le(index, name.size(), 2);
-        for (char16_t unit : name) put_le(index, unit, 2);
+        append_le(index, placement[e].first, 4);
+        append_le(index, placement[e].second, 8);
+        append_le(index, data.size(), 8);
+        append_le(index, stored_checksum(data), 4);
+        append_le(index, name.size(), 2);
+        for (char16_t unit : name) append_le(index, unit, 2);
     }
-    put_le(index, crc32(0, reinterpret_cast<const Bytef*>(index.data()), static_cast<uInt>(index.size())), 4);
+    append_le(index, crc32(0, reinterpret_cast<const Bytef*>(index.data()), static_cast<uInt>(index.size())), 4);
 
-    out.bytes = "QVR";
-    put_le(out.bytes, index_frame_magic, 4);
-    put_le(out.bytes, index.size(), 4);
+    out.bytes = magic;
+    append_le(out.bytes, index_frame_magic, 4);
+    append_le(out.bytes, index.size(), 4);
     out.bytes += index;
     for (const std::string& frame : frames) out.bytes += frame;
-    while (out.bytes.size() % 8 != 0) out.bytes.push_back('\0');
-    put_le(out.bytes, out.bytes.size(), 8);
+    out.bytes.append(padding_bytes(out.bytes.size()), '\0');
+    append_le(out.bytes, out.bytes.size(), trailer_bytes);
     return out;
 }
 

@@ -26,9 +26,9 @@ class AttachedReader : public ::testing::Test {
 protected:
     void SetUp() override {
         fake_reset();
-        fixture::reset_reader();
+        reset_launcher_state();
     }
-    void TearDown() override { fixture::reset_reader(); }
+    void TearDown() override { reset_launcher_state(); }
 
     void open(const std::string& frame) { open_block(fixture::block(frame)); }
 
@@ -91,25 +91,25 @@ TEST_F(AttachedReader, DecodesFramesOfEveryWriterByteExactly) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.writer);
-        fixture::reset_reader();
+        reset_launcher_state();
         open(c.frame);
         ASSERT_EQ(read_in_pieces(content.size()), content);
         close_attached();
-        EXPECT_EQ(decode_context, nullptr);
+        EXPECT_EQ(launcher.decode_context, nullptr);
     }
 }
 
 TEST_F(AttachedReader, OpenChecksMagicThenSetsUpTheWindow) {
     open(fixture::compress("x"));
-    EXPECT_EQ(attached_cursor, reinterpret_cast<const unsigned char*>(block_.data()) + 3);
-    EXPECT_EQ(decode_input.src, attached_cursor);
-    EXPECT_EQ(decode_input.size, block_.size() - 3);
-    EXPECT_EQ(decode_input.pos, 0u);
-    EXPECT_NE(decode_window.dst, nullptr);
-    EXPECT_EQ(decode_window.size, 0u);   // the first read finds the window empty
-    EXPECT_EQ(decode_window.pos, 0u);
-    EXPECT_FALSE(window_filled);
-    EXPECT_NE(decode_context, nullptr);
+    EXPECT_EQ(launcher.attached_cursor, reinterpret_cast<const unsigned char*>(block_.data()) + 3);
+    EXPECT_EQ(launcher.decode_input.src, launcher.attached_cursor);
+    EXPECT_EQ(launcher.decode_input.size, block_.size() - 3);
+    EXPECT_EQ(launcher.decode_input.pos, 0u);
+    EXPECT_NE(launcher.decode_window.dst, nullptr);
+    EXPECT_EQ(launcher.decode_window.size, 0u);   // the first read finds the window empty
+    EXPECT_EQ(launcher.decode_window.pos, 0u);
+    EXPECT_FALSE(launcher.window_filled);
+    EXPECT_NE(launcher.decode_context, nullptr);
 }
 
 TEST_F(AttachedReader, ReadStraddlingTheWindowEndCompletesInOneCall) {
@@ -117,12 +117,12 @@ TEST_F(AttachedReader, ReadStraddlingTheWindowEndCompletesInOneCall) {
     open(fixture::compress(content));
     std::string first(decode_window_size - 3, '\0');
     read_attached(first.data(), first.size());
-    size_t consumed = decode_input.pos;
+    size_t consumed = launcher.decode_input.pos;
     std::string straddling(8, '\0');
     read_attached(straddling.data(), straddling.size());
     EXPECT_EQ(straddling, content.substr(decode_window_size - 3, 8));
-    EXPECT_GT(decode_input.pos, consumed);   // the same call refilled the window
-    EXPECT_EQ(decode_window.pos, 5u);
+    EXPECT_GT(launcher.decode_input.pos, consumed);   // the same call refilled the window
+    EXPECT_EQ(launcher.decode_window.pos, 5u);
 }
 
 TEST_F(AttachedReader, SkippingLeavesTheStreamWhereReadingWould) {
@@ -169,13 +169,13 @@ TEST_F(AttachedReader, PendingOutputArrivesAfterTheInputIsUsedUp) {
     std::string frame = fixture::compress(content);
     ASSERT_EQ(static_cast<unsigned char>(frame[4]), 0x00) << "frame header descriptor";
     frame.resize(end_of_block(frame, 2));
-    open_block("QVR" + frame);   // nothing after the frame
+    open_block(fixture::magic + frame);   // nothing after the frame
 
     std::string first(decode_window_size, '\0');
     read_attached(first.data(), first.size());
     ASSERT_EQ(first, content.substr(0, decode_window_size));
-    ASSERT_EQ(decode_input.pos, decode_input.size) << "input not used up";
-    ASSERT_TRUE(window_filled);
+    ASSERT_EQ(launcher.decode_input.pos, launcher.decode_input.size) << "input not used up";
+    ASSERT_TRUE(launcher.window_filled);
 
     std::string second(decode_window_size, '\0');
     read_attached(second.data(), second.size());
@@ -202,7 +202,7 @@ TEST_F(AttachedReader, TruncatedFrameEndsWithTheDecodingMessage) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cut);
         Isolated run = run_isolated([&] {
-            open_block("QVR" + frame.substr(0, c.length));
+            open_block(fixture::magic + frame.substr(0, c.length));
             std::string sink(c.readable, '\0');
             read_attached(sink.data(), sink.size());
             if (sink != content.substr(0, c.readable)) std::_Exit(99);
@@ -281,11 +281,11 @@ TEST_F(AttachedReader, WrongOrShortMagicGivesTheHeaderMessageAndAllocatesNothing
         GuardedBytes guarded(bytes);
         Isolated run = run_isolated([&] {
             std::atexit([] {
-                std::printf("window %s, context %s\n", decode_window.dst ? "allocated" : "none",
-                            decode_context ? "created" : "none");
+                std::printf("window %s, context %s\n", launcher.decode_window.dst ? "allocated" : "none",
+                            launcher.decode_context ? "created" : "none");
             });
-            attached_cursor = guarded.start;
-            attached_remaining = bytes.size();
+            launcher.attached_cursor = guarded.start;
+            launcher.attached_remaining = bytes.size();
             open_attached();
         });
         EXPECT_TRUE(run.exited);

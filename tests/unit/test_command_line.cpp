@@ -19,11 +19,8 @@ class CommandLine : public ::testing::Test {
 protected:
     void SetUp() override {
         fake_reset();
+        reset_launcher_state();
         fake_os().module_path = module;
-        child_command_line[0] = 0;
-        own_module_name[0] = 0;
-        child_args = nullptr;
-        child_arg_count = 0;
     }
 
     // Builds the line for the launcher's arguments after argument 0.
@@ -31,7 +28,7 @@ protected:
         fake_os().command_line_args = {u"typed\\name"};
         for (const auto& arg : args) fake_os().command_line_args.push_back(arg);
         build_child_command_line();
-        return child_command_line;
+        return launcher.child_command_line;
     }
 };
 
@@ -76,14 +73,14 @@ TEST_F(CommandLine, JoinsAndQuotesByTheSplittersRules) {
 TEST_F(CommandLine, ModulePathReplacesArgumentZeroAndIsQuotedLikeAnyArgument) {
     fake_os().module_path = u"C:\\Program Files\\Demo\\app.exe";
     EXPECT_EQ(narrow(build({u"x"})), narrow(u"\"C:\\Program Files\\Demo\\app.exe\" x"));
-    ASSERT_EQ(child_arg_count, 2);
-    EXPECT_EQ(std::u16string(child_args[0]), u"C:\\Program Files\\Demo\\app.exe");
-    EXPECT_EQ(std::u16string(child_args[1]), u"x");
+    ASSERT_EQ(launcher.child_arg_count, 2);
+    EXPECT_EQ(std::u16string(launcher.child_args[0]), u"C:\\Program Files\\Demo\\app.exe");
+    EXPECT_EQ(std::u16string(launcher.child_args[1]), u"x");
 
     // The module path is asked for once per process; a second build reuses it.
     build({u"y"});
     EXPECT_EQ(fake_os().module_path_calls, 1);
-    EXPECT_EQ(narrow(child_command_line), narrow(u"\"C:\\Program Files\\Demo\\app.exe\" y"));
+    EXPECT_EQ(narrow(launcher.child_command_line), narrow(u"\"C:\\Program Files\\Demo\\app.exe\" y"));
 }
 
 TEST_F(CommandLine, FitsExactlyTheLongestLineAndStopsAtOneUnitMore) {
@@ -111,7 +108,7 @@ TEST_F(CommandLine, FitsExactlyTheLongestLineAndStopsAtOneUnitMore) {
         SetUp();
         Isolated run = run_isolated([&] {
             build(c.args);
-            std::printf("built %zu", std::char_traits<char16_t>::length(child_command_line));
+            std::printf("built %zu", std::char_traits<char16_t>::length(launcher.child_command_line));
         });
         EXPECT_TRUE(run.exited);
         EXPECT_EQ(run.err, "");

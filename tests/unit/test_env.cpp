@@ -7,12 +7,16 @@
 #include "fake_os.h"
 #include "isolated.h"
 #include "launcher/env.h"
+#include "launcher/state.h"
 
 namespace {
 
 class Env : public ::testing::Test {
 protected:
-    void SetUp() override { fake_reset(); }
+    void SetUp() override {
+        fake_reset();
+        reset_launcher_state();
+    }
 };
 
 // Runs `body` in a fork and expects a stop without a message.

@@ -7,13 +7,22 @@
 
 #include "fake_os.h"
 #include "isolated.h"
+#include "launcher/identity_defaults.h"
+#include "launcher/state.h"
 #include "paths/binary_path.h"
 #include "paths/expand_spec.h"
+#include "payload/block_format.h"
 
 namespace {
 
 const std::u16string temp = u"C:\\Users\\user\\AppData\\Local\\Temp";   // the fake's, without its '\'
 const std::u16string cache = u"C:\\Users\\user\\AppData\\Local";
+
+// The fake launcher's built-in values are the packer's defaults, which are ASCII.
+std::u16string widen(const char* ascii) { return std::u16string(ascii, ascii + std::char_traits<char>::length(ascii)); }
+const std::u16string company = widen(default_company);
+const std::u16string product = widen(default_product);
+const std::u16string version = widen(default_version);
 const char16_t* start_var = u"ZEMBRA_ONEFILE_START";
 const char16_t* time_us_var = u"ZEMBRA_ONEFILE_TIME_US";
 const char16_t* random_var = u"ZEMBRA_ONEFILE_RANDOM";
@@ -24,7 +33,7 @@ struct Expansion {
     std::u16string text;
 };
 
-Expansion expand(const std::u16string& spec, size_t capacity = 4096) {
+Expansion expand(const std::u16string& spec, size_t capacity = path_capacity) {
     std::u16string buffer(capacity + 1, u'#');   // one guard unit past the capacity
     bool ok = expand_spec(&buffer[0], spec.c_str(), capacity);
     EXPECT_EQ(buffer[capacity], u'#') << "wrote past the capacity";
@@ -32,7 +41,7 @@ Expansion expand(const std::u16string& spec, size_t capacity = 4096) {
 }
 
 // A stop without a message: exit code 2, nothing on either stream.
-void expect_silent_stop(const std::u16string& spec, size_t capacity = 4096) {
+void expect_silent_stop(const std::u16string& spec, size_t capacity = path_capacity) {
     Isolated run = run_isolated([&] { expand(spec, capacity); });
     EXPECT_TRUE(run.exited) << "signal " << run.signal;
     EXPECT_EQ(run.exit_code, 2);
@@ -51,7 +60,7 @@ class ExpandSpec : public ::testing::Test {
 protected:
     void SetUp() override {
         fake_reset();
-        std::memset(binary_path_buffer, 0, sizeof binary_path_buffer);
+        reset_launcher_state();
     }
 };
 
@@ -78,12 +87,12 @@ TEST_F(ExpandSpec, EveryPlaceholderWithTheDefaultSystem) {
         {u"{PID}", true, u"4242"},
         {u"{HOME}", true, u"C:\\Users\\user"},
         {u"{CACHE_DIR}", true, cache},
-        {u"{COMPANY}", true, u"Quen Lith"},
-        {u"{PRODUCT}", true, u"Quen Lith"},
-        {u"{VERSION}", true, u"1.0.20"},
-        {u"{FILE_VERSION}", true, u"1.0.20"},
-        {u"{PRODUCT_VERSION}", true, u"1.0.20"},
-        {u"{CACHE_DIR}\\Quenlith\\{VERSION}", true, cache + u"\\Quenlith\\1.0.20"},
+        {u"{COMPANY}", true, company},
+        {u"{PRODUCT}", true, product},
+        {u"{VERSION}", true, version},
+        {u"{FILE_VERSION}", true, version},
+        {u"{PRODUCT_VERSION}", true, version},
+        {u"{CACHE_DIR}\\Quenlith\\{VERSION}", true, cache + u"\\Quenlith\\" + version},
     });
 }
 
@@ -116,7 +125,7 @@ TEST_F(ExpandSpec, TemplateSyntax) {
         {u"ab{}", false, u"ab"},
         {u"{TEMP }", false, u""},
         // A "}" with no placeholder open is plain text.
-        {u"a}b{VERSION}}", true, u"a}b1.0.20}"},
+        {u"a}b{VERSION}}", true, u"a}b" + version + u"}"},
     });
 }
 
@@ -125,7 +134,7 @@ TEST_F(ExpandSpec, NamesLongerThanTheNameBufferMatchNothing) {
     check_rows({
         {(u"x{" + long_name + u"}").c_str(), false, u"x"},
         {(u"x{" + long_name).c_str(), true, u"x"},
-        {(u"{" + long_name + u"{VERSION}").c_str(), true, u"1.0.20"},
+        {(u"{" + long_name + u"{VERSION}").c_str(), true, version},
     });
 }
 
@@ -138,7 +147,7 @@ TEST_F(ExpandSpec, FolderValuesLoseTheirTrailingSeparators) {
         {u"{CACHE_DIR}\\x", true, u"D:\\Data\\x"},
         {u"{TEMP}\\x", true, u"E:\\T\\x"},
         // Only after the three folders; other values keep theirs.
-        {u"a\\{VERSION}\\", true, u"a\\1.0.20\\"},
+        {u"a\\{VERSION}\\", true, u"a\\" + version + u"\\"},
     });
 }
 
@@ -205,9 +214,9 @@ TEST_F(ExpandSpec, PlainCharacterWithoutRoomFails) {
 }
 
 TEST_F(ExpandSpec, CopiedValueFillingTheRoomExactlyFits) {
-    Expansion result = expand(u"{VERSION}", 7);
+    Expansion result = expand(u"{VERSION}", version.size() + 1);
     EXPECT_TRUE(result.ok);
-    EXPECT_EQ(result.text, u"1.0.20");
+    EXPECT_EQ(result.text, version);
     result = expand(u"x{HOME}", 15);
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.text, u"xC:\\Users\\user");
@@ -215,7 +224,7 @@ TEST_F(ExpandSpec, CopiedValueFillingTheRoomExactlyFits) {
 
 TEST_F(ExpandSpec, CopiedValueLongerThanTheRoomStopsSilently) {
     expect_silent_stop(u"{VERSION}", 4);
-    expect_silent_stop(u"{VERSION}", 6);
+    expect_silent_stop(u"{VERSION}", version.size());   // one unit short
     expect_silent_stop(u"x{HOME}", 14);
     expect_silent_stop(u"{RANDOM}", 11);
     fake_os().env[random_var] = u"abcdef";
@@ -331,8 +340,8 @@ TEST_F(ExpandSpec, BinaryPathAsksTheSystemOnce) {
 }
 
 TEST_F(ExpandSpec, BinaryPathHoldsAPathOf4096Units) {
-    std::u16string path = u"C:\\" + std::u16string(4093, u'p');
-    ASSERT_EQ(path.size(), 4096u);
+    std::u16string path = u"C:\\" + std::u16string(path_capacity - 3, u'p');
+    ASSERT_EQ(path.size(), path_capacity);
     fake_os().module_path = path;
     EXPECT_EQ(std::u16string(binary_path()), path);
 }

@@ -8,12 +8,16 @@
 #include "fake_os.h"
 #include "isolated.h"
 #include "launcher/fatal.h"
+#include "launcher/state.h"
 
 namespace {
 
 class Fatal : public ::testing::Test {
 protected:
-    void SetUp() override { fake_reset(); }
+    void SetUp() override {
+        fake_reset();
+        reset_launcher_state();
+    }
 };
 
 TEST_F(Fatal, WithCodePrintsTheSystemTextWithoutItsTrailingLineBreaks) {

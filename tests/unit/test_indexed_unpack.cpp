@@ -71,17 +71,16 @@ protected:
     void SetUp() override {
         fake_reset();
         forget_run();
-        text_copy(target_dir, target.c_str(), path_capacity);
         block_ = fixture::indexed_block(payload, per_frame);
     }
     void TearDown() override { forget_run(); }
 
-    // What one run of the launcher leaves in the process, gone; the disk stays.
-    void forget_run() {
-        for (size_t i = 0; i < known_dirs_count; ++i) std::free(known_dirs[i]);
-        known_dirs_count = 0;
+    // What one run of the launcher leaves in the process, gone; the disk
+    // stays, and the next run unpacks into the same target.
+    void forget_run(const std::u16string& dir = target) {
         unlock_target_dir();
-        main_exe_path[0] = 0;
+        reset_launcher_state();
+        text_copy(launcher.target_dir, dir.c_str(), path_capacity);
         contexts_created = 0;
         decoded_inputs.clear();
         FakeOs& os = fake_os();
@@ -129,7 +128,7 @@ TEST_F(IndexedUnpack, FirstStartWritesEveryEntryUnderTheLock) {
     };
     start();
     expect_all_in_place();
-    EXPECT_EQ(std::u16string(main_exe_path), path(u"app.exe"));
+    EXPECT_EQ(std::u16string(launcher.main_exe_path), path(u"app.exe"));
     EXPECT_EQ(os.opened_for_write.size(), payload.size());
     EXPECT_EQ(os.lock_dirs, std::vector<std::u16string>{target});
     EXPECT_TRUE(dir_existed);
@@ -138,7 +137,7 @@ TEST_F(IndexedUnpack, FirstStartWritesEveryEntryUnderTheLock) {
     EXPECT_EQ(os.open_handles, 0);
     EXPECT_EQ(os.open_reads, 0);
     EXPECT_EQ(os.locks_held, 0);
-    EXPECT_EQ(attached_index.entries, nullptr) << "the index is released";
+    EXPECT_EQ(launcher.attached_index.entries, nullptr) << "the index is released";
 }
 
 TEST_F(IndexedUnpack, WarmStartCreatesNoDecoderAndWritesNothing) {
@@ -151,7 +150,7 @@ TEST_F(IndexedUnpack, WarmStartCreatesNoDecoderAndWritesNothing) {
     EXPECT_TRUE(os.created_dirs.empty());
     EXPECT_TRUE(os.lock_dirs.empty());
     EXPECT_EQ(os.known_folder_calls, 0);   // "{HOME}" never expanded
-    EXPECT_EQ(std::u16string(main_exe_path), path(u"app.exe"));
+    EXPECT_EQ(std::u16string(launcher.main_exe_path), path(u"app.exe"));
     EXPECT_EQ(os.open_reads, 0);
 }
 
@@ -288,7 +287,7 @@ TEST_F(IndexedUnpack, PathThatDoesNotFitStopsBeforeAnythingIsWritten) {
     files.back().first = std::u16string(1023, u'n');
     const std::u16string long_dir = u"C:\\" + std::u16string(3070, u'd');   // 3073 + 1 + 1023 + 1 > 4096
     block_ = fixture::indexed_block(files, per_frame);
-    text_copy(target_dir, long_dir.c_str(), path_capacity);
+    forget_run(long_dir);
     fake_os().dirs.insert(long_dir);
     Isolated run = run_isolated([&] {
         fixture::attach(block_.bytes);
@@ -406,8 +405,8 @@ TEST_F(IndexedUnpack, MainSequenceReadsBothLayouts) {
     for (const auto& [name, data] : payload) stream += fixture::entry(name, data);
     stream += fixture::end_marker;
     std::string other_skippable;
-    fixture::put_le(other_skippable, 0x184D2A50, 4);
-    fixture::put_le(other_skippable, 4, 4);
+    fixture::append_le(other_skippable, 0x184D2A50, 4);
+    fixture::append_le(other_skippable, 4, 4);
     other_skippable += "QVRX";
     struct Case {
         const char* layout;
@@ -425,10 +424,12 @@ TEST_F(IndexedUnpack, MainSequenceReadsBothLayouts) {
         fake_set_block(c.block);
         fake_set_unpack_spec(target);
         fake_os().children.push_back(FakeChild{});
+        bool decoder_held_at_start = true;
+        fake_os().on_start = [&] { decoder_held_at_start = launcher.decode_context != nullptr; };
         EXPECT_EQ(launcher_main(), 0u);
         expect_all_in_place();
         EXPECT_EQ(fake_os().children.back().application, path(u"app.exe"));
-        EXPECT_TRUE(fake_os().children.back().decoder_released);
+        EXPECT_FALSE(decoder_held_at_start);
     }
     fake_set_unpack_spec(u"{CACHE_DIR}\\Quenlith\\{VERSION}");
 }

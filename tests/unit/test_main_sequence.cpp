@@ -12,8 +12,6 @@
 #include "isolated.h"
 #include "launcher/main.h"
 #include "launcher/state.h"
-#include "paths/binary_path.h"
-#include "payload/unpack.h"
 
 namespace {
 
@@ -23,12 +21,9 @@ class MainSequence : public ::testing::Test {
 protected:
     void SetUp() override {
         fake_reset();
-        fixture::reset_reader();
-        for (char16_t* buffer : {target_dir, main_exe_path, entry_path, own_module_name}) buffer[0] = 0;
-        launcher_dir[0] = 0;
-        binary_path_buffer[0] = 0;
-        for (size_t i = 0; i < known_dirs_count; ++i) known_dirs[i] = nullptr;
-        known_dirs_count = 0;
+        reset_launcher_state();
+        decoder_held_at_start = true;
+        fake_os().on_start = [this] { decoder_held_at_start = launcher.decode_context != nullptr; };
         fake_set_unpack_spec(u"{CACHE_DIR}\\Quenlith\\{VERSION}");
         fake_set_block(fixture::block(fixture::compress(fixture::entry(u"app.exe", "MZ program") +
                                                         fixture::entry(u"lib\\data.bin", "data") +
@@ -42,6 +37,8 @@ protected:
         planned.exit_code_readable = readable;
         fake_os().children.push_back(planned);
     }
+
+    bool decoder_held_at_start = true;
 };
 
 TEST_F(MainSequence, StartsTheFirstEntryWithThePreparedEnvironmentAndReturnsItsExitCode) {
@@ -60,7 +57,7 @@ TEST_F(MainSequence, StartsTheFirstEntryWithThePreparedEnvironmentAndReturnsItsE
     const FakeChild& child = os.children[0];
     EXPECT_EQ(child.application, target + u"\\app.exe");
     EXPECT_EQ(child.command_line, u"C:\\Apps\\Tool.exe --flag");
-    EXPECT_TRUE(child.decoder_released);
+    EXPECT_FALSE(decoder_held_at_start);
     EXPECT_EQ(child.env.count(u"ZEMBRA_ONEFILE_START"), 0u);
     EXPECT_EQ(child.env.count(u"ZEMBRA_ONEFILE_TIME_US"), 0u);
     EXPECT_EQ(child.env.count(u"ZEMBRA_ONEFILE_RANDOM"), 0u);

@@ -1,11 +1,11 @@
 // Creating the directories above a file through the known-directory cache.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "fake_os.h"
+#include "launcher/state.h"
 #include "payload/unpack.h"
 
 namespace {
@@ -18,20 +18,15 @@ const std::u16string local = app_data + u"\\Local";
 const std::u16string vendor = local + u"\\Quenlith";
 const std::u16string target = vendor + u"\\1.0.20";
 
-void forget_known_dirs() {
-    for (size_t i = 0; i < known_dirs_count; ++i) std::free(known_dirs[i]);
-    known_dirs_count = 0;
-}
-
-Paths cached() { return Paths(known_dirs, known_dirs + known_dirs_count); }
+Paths cached() { return Paths(launcher.known_dirs, launcher.known_dirs + launcher.known_dirs_count); }
 
 class MakeDirs : public ::testing::Test {
 protected:
     void SetUp() override {
         fake_reset();
-        forget_known_dirs();
+        reset_launcher_state();
     }
-    void TearDown() override { forget_known_dirs(); }
+    void TearDown() override { reset_launcher_state(); }
 };
 
 // The walk goes up until a directory is known, exists or is made, then makes
@@ -56,7 +51,7 @@ TEST_F(MakeDirs, WalkUpStopsAtTheProfileAtADriveOrAtTheFirstUnit) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.where);
         fake_reset();
-        forget_known_dirs();
+        reset_launcher_state();
         fake_os().create_dir_fails.insert(c.fails.begin(), c.fails.end());
         make_parent_dirs(c.file.c_str());
         EXPECT_EQ(fake_os().created_dirs, c.calls);
@@ -92,7 +87,7 @@ TEST_F(MakeDirs, FullCacheStillCreatesDirectories) {
     for (int i = 0; i < 1100; ++i) dirs.push_back(profile + u"\\d" + std::u16string(1, u'0' + i % 10) + u"_" +
                                                   std::u16string(static_cast<size_t>(i / 10 + 1), u'x'));
     for (const auto& dir : dirs) EXPECT_TRUE(make_dir(dir.c_str()));
-    EXPECT_EQ(known_dirs_count, known_dirs_capacity);   // the profile and the first 1023
+    EXPECT_EQ(launcher.known_dirs_count, known_dirs_capacity);   // the profile and the first 1023
     for (const auto& dir : dirs) EXPECT_TRUE(fake_is_dir(dir));
 
     FakeOs& os = fake_os();

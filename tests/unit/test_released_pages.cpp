@@ -29,7 +29,7 @@ const unsigned char* end_of_contiguous(const std::vector<Range>& ranges, const u
 
 TEST(ReleasedPages, ReaderHandsBackOnlyInputAlreadyDecoded) {
     fake_reset();
-    fixture::reset_reader();
+    reset_launcher_state();
     // Incompressible, so the frame is several megabytes and the input is
     // handed back several times.
     std::string content;
@@ -43,7 +43,7 @@ TEST(ReleasedPages, ReaderHandsBackOnlyInputAlreadyDecoded) {
     const std::string block = fixture::block(fixture::compress(content));
     fixture::attach(block);
     open_attached();
-    const auto* input = static_cast<const unsigned char*>(decode_input.src);
+    const auto* input = static_cast<const unsigned char*>(launcher.decode_input.src);
     const std::vector<Range>& released = fake_os().released;
 
     std::string piece(40000, '\0');
@@ -51,17 +51,18 @@ TEST(ReleasedPages, ReaderHandsBackOnlyInputAlreadyDecoded) {
         piece.resize(std::min(piece.size(), content.size() - done));
         read_attached(piece.data(), piece.size());
         ASSERT_EQ(piece, content.substr(done, piece.size()));
-        ASSERT_LE(end_of_contiguous(released, input), input + decode_input.pos) << "input not yet decoded";
+        ASSERT_LE(end_of_contiguous(released, input), input + launcher.decode_input.pos) << "input not yet decoded";
     }
     // All but the last megabyte's worth went back.
-    EXPECT_GE(end_of_contiguous(released, input) + (1u << 20), input + decode_input.pos);
-    fixture::reset_reader();
+    EXPECT_GE(end_of_contiguous(released, input) + (1u << 20), input + launcher.decode_input.pos);
+    reset_launcher_state();
 }
 
 // Existing files are read into a buffer of a fixed size, never mapped: a
 // large file never sits in memory whole, and there is nothing to hand back.
 TEST(ReleasedPages, ChecksumReadsAFileThroughItsBufferOnly) {
     fake_reset();
+    reset_launcher_state();
     const std::string file = fixture::sample_bytes((3u << 20) + 12345, 5);
     fake_os().files[u"C:\\app\\big.dll"] = file;
 

@@ -6,7 +6,6 @@
 #include <thread>
 #include <vector>
 
-#include "child/command_line.h"
 #include "child/run_child.h"
 #include "fake_os.h"
 #include "isolated.h"
@@ -19,18 +18,15 @@ class RunChild : public ::testing::Test {
 protected:
     void SetUp() override {
         fake_reset();
-        child_handle = nullptr;
-        child_users = 0;
+        reset_launcher_state();
         timeouts.clear();
         answers.clear();
-        text_copy(main_exe_path, u"C:\\Cache\\Quenlith\\1.0.20\\main.exe", path_capacity);
-        text_copy(child_command_line, u"C:\\Tools\\app.exe --mode fast", command_line_capacity);
-        static char16_t arg0[] = u"C:\\Tools\\app.exe";
-        static char16_t arg1[] = u"--mode";
-        static char16_t* args[] = {arg0, arg1, nullptr};
-        child_args = args;
-        child_arg_count = 2;
+        text_copy(launcher.main_exe_path, u"C:\\Cache\\Quenlith\\1.0.20\\main.exe", path_capacity);
+        text_copy(launcher.child_command_line, u"C:\\Tools\\app.exe --mode fast", command_line_capacity);
     }
+
+    // The child started with the command line of SetUp.
+    static uint32_t run_with_line() { return run_child(ChildCommand{launcher.child_command_line}); }
 
     // The child the next start produces.
     FakeChild& plan_child() {
@@ -44,7 +40,7 @@ protected:
         fake_os().on_wait = [this, event](ChildHandle child, uint32_t timeout) {
             timeouts.push_back(timeout);
             if (timeout != wait_forever) return;
-            EXPECT_EQ(child_handle.load(), child);
+            EXPECT_EQ(launcher.child_handle.load(), child);
             answers.push_back(console_ctrl_handler(event));
         };
     }
@@ -65,16 +61,15 @@ TEST_F(RunChild, StartsTheMainExecutableAndReturnsItsExitCode) {
         FakeChild& planned = plan_child();
         planned.exit_code = c.code;
         planned.exit_code_readable = c.readable;
-        EXPECT_EQ(run_child(), c.expected);
+        EXPECT_EQ(run_with_line(), c.expected);
 
         const FakeChild& child = fake_os().children.at(0);
         EXPECT_EQ(child.application, u"C:\\Cache\\Quenlith\\1.0.20\\main.exe");
         EXPECT_EQ(child.command_line, u"C:\\Tools\\app.exe --mode fast");
-        EXPECT_EQ(child.args, (std::vector<std::u16string>{u"C:\\Tools\\app.exe", u"--mode"}));
         EXPECT_EQ(child.waits, 1);
         EXPECT_EQ(child.closes, 1);
         EXPECT_FALSE(child.terminated_with.has_value());
-        EXPECT_EQ(child_handle.load(), nullptr);
+        EXPECT_EQ(launcher.child_handle.load(), nullptr);
     }
 }
 
@@ -94,11 +89,11 @@ TEST_F(RunChild, ReportsAFailedStartWithTheSystemsErrorAndExitCode2) {
         SetUp();
         fake_os().error_texts[193] = "Bad EXE format.\r\n";
         fake_os().error_texts[2] = "File not found.\r\n";
-        if (c.empty_path) main_exe_path[0] = 0;
+        if (c.empty_path) launcher.main_exe_path[0] = 0;
         fake_os().start_fails = !c.empty_path;
         fake_os().start_error = c.error;
         Isolated run = run_isolated([] {
-            run_child();
+            run_with_line();
             std::printf("returned, %zu started", fake_os().children.size());
         });
         EXPECT_TRUE(run.exited) << c.what;
@@ -117,7 +112,7 @@ TEST_F(RunChild, EndingEventsGiveTheChildFiveSecondsThenTerminateIt) {
             planned.exit_code = 42;
             planned.ends_in_time = ends_in_time;
             deliver_during_wait(event);
-            uint32_t code = run_child();
+            uint32_t code = run_with_line();
 
             const FakeChild& child = fake_os().children.at(0);
             EXPECT_EQ(timeouts, (std::vector<uint32_t>{wait_forever, 5000})) << event;
@@ -142,7 +137,7 @@ TEST_F(RunChild, OtherEventsLeaveTheChildAlone) {
         SetUp();
         plan_child().ends_in_time = false;
         deliver_during_wait(event);
-        EXPECT_EQ(run_child(), 0u);
+        EXPECT_EQ(run_with_line(), 0u);
         EXPECT_EQ(timeouts, std::vector<uint32_t>{wait_forever}) << event;
         EXPECT_EQ(answers, std::vector<bool>{false}) << event;
         EXPECT_FALSE(fake_os().children.at(0).terminated_with.has_value()) << event;
@@ -160,7 +155,7 @@ TEST_F(RunChild, EventsBeforeTheStartPassOnAndAfterTheEndTouchNothing) {
     // After the main sequence has closed the handle: nothing is used, and
     // the launcher still ends with the child's code.
     plan_child();
-    run_child();
+    run_with_line();
     EXPECT_FALSE(console_ctrl_handler(ctrl_c_event));
     EXPECT_EQ(fake_os().children.at(0).waits, 1);
     EXPECT_EQ(fake_os().children.at(0).closes, 1);
@@ -183,13 +178,13 @@ TEST_F(RunChild, AHandlerThatOutlivesTheMainSequenceClosesTheHandle) {
             main_done_future.wait();
         }
     };
-    EXPECT_EQ(run_child(), 9u);
+    EXPECT_EQ(run_with_line(), 9u);
     EXPECT_EQ(fake_os().children.at(0).closes, 0);
     main_done.set_value();
     handler.join();
     EXPECT_EQ(fake_os().children.at(0).closes, 1);
-    EXPECT_EQ(child_handle.load(), nullptr);
-    EXPECT_EQ(child_users.load(), child_closed);
+    EXPECT_EQ(launcher.child_handle.load(), nullptr);
+    EXPECT_EQ(launcher.child_users.load(), child_closed);
 }
 
 }  // namespace

@@ -48,18 +48,16 @@ protected:
     void SetUp() override {
         fake_reset();
         forget_run();
-        main_exe_path[0] = 0;
-        text_copy(target_dir, target.c_str(), path_capacity);
         block_ = fixture::block(fixture::compress(stream_of(payload)));
     }
     void TearDown() override { forget_run(); }
 
-    // What one run of the launcher leaves in the process, gone.
+    // What one run of the launcher leaves in the process, gone; the next
+    // run unpacks into the same target.
     void forget_run() {
-        fixture::reset_reader();
-        for (size_t i = 0; i < known_dirs_count; ++i) std::free(known_dirs[i]);
-        known_dirs_count = 0;
         unlock_target_dir();
+        reset_launcher_state();
+        text_copy(launcher.target_dir, target.c_str(), path_capacity);
     }
 
     void start() {

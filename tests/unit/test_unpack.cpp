@@ -40,33 +40,22 @@ std::string utf8(const std::u16string& text) {
     return out;
 }
 
-void forget_known_dirs() {
-    for (size_t i = 0; i < known_dirs_count; ++i) std::free(known_dirs[i]);
-    known_dirs_count = 0;
-}
-
 class Unpack : public ::testing::Test {
 protected:
     void SetUp() override { fresh(); }
-    void TearDown() override {
-        fixture::reset_reader();
-        forget_known_dirs();
-    }
+    void TearDown() override { reset_launcher_state(); }
 
     // A new machine: nothing on disk below the profile directory.
     void fresh(const std::u16string& dir = target) {
         fake_reset();
-        fixture::reset_reader();
-        forget_known_dirs();
-        main_exe_path[0] = entry_path[0] = entry_name[0] = 0;
-        text_copy(target_dir, dir.c_str(), path_capacity);
+        dir_ = dir;
+        next_start();
     }
 
     // The launcher started again over what the last start left on disk.
     void next_start() {
-        fixture::reset_reader();
-        forget_known_dirs();
-        main_exe_path[0] = 0;
+        reset_launcher_state();
+        text_copy(launcher.target_dir, dir_.c_str(), path_capacity);
         FakeOs& os = fake_os();
         os.created_dirs.clear();
         os.opened_for_write.clear();
@@ -86,6 +75,7 @@ protected:
         start_with_block(fixture::block(frame_));
     }
 
+    std::u16string dir_;
     std::string frame_;
     std::string block_;
 };
@@ -110,7 +100,7 @@ TEST_F(Unpack, FirstStartWritesEveryEntryWithItsExactBytes) {
         ASSERT_EQ(os.files.count(path(name)), 1u);
         EXPECT_EQ(os.files.at(path(name)), data);
     }
-    EXPECT_EQ(std::u16string(main_exe_path), path(u"app.exe"));
+    EXPECT_EQ(std::u16string(launcher.main_exe_path), path(u"app.exe"));
     EXPECT_EQ(os.opened_for_write.size(), sample_payload.size());
     EXPECT_EQ(os.open_handles, 0);
     EXPECT_EQ(os.open_reads, 0);
@@ -126,13 +116,13 @@ TEST_F(Unpack, SecondStartWithNothingChangedOnlyReadsTheStream) {
     EXPECT_TRUE(os.opened_for_write.empty());
     EXPECT_TRUE(os.created_dirs.empty());
     EXPECT_EQ(os.known_folder_calls, 0);   // "{HOME}" never expanded
-    EXPECT_EQ(known_dirs_count, 0u);
+    EXPECT_EQ(launcher.known_dirs_count, 0u);
     EXPECT_EQ(os.open_reads, 0);
     // The skipped first entry still names the program to run.
-    EXPECT_EQ(std::u16string(main_exe_path), path(u"app.exe"));
+    EXPECT_EQ(std::u16string(launcher.main_exe_path), path(u"app.exe"));
     // Every byte up to the end marker was decoded and taken.
-    EXPECT_EQ(decode_input.pos, frame_.size());
-    EXPECT_EQ(decode_window.pos, decode_window.size);
+    EXPECT_EQ(launcher.decode_input.pos, frame_.size());
+    EXPECT_EQ(launcher.decode_window.pos, launcher.decode_window.size);
 }
 
 TEST_F(Unpack, NextStartRewritesOnlyTheFileThatDiffers) {
@@ -190,7 +180,7 @@ TEST_F(Unpack, MissingFilesInOneExistingDirectoryCostOneCreation) {
 
 TEST_F(Unpack, StreamWithOnlyTheEndMarkerWritesNothing) {
     start(fixture::end_marker);
-    EXPECT_EQ(main_exe_path[0], 0);
+    EXPECT_EQ(launcher.main_exe_path[0], 0);
     EXPECT_TRUE(fake_os().opened_for_write.empty());
     EXPECT_TRUE(fake_os().created_dirs.empty());
     EXPECT_EQ(fake_os().known_folder_calls, 0);
@@ -209,14 +199,14 @@ TEST_F(Unpack, NothingAfterTheEndMarkerIsRead) {
     };
     const Case cases[] = {
         {"garbage padding and trailer", garbage_tail},
-        {"no padding or trailer", "QVR" + frame},
+        {"no padding or trailer", fixture::magic + frame},
         {"bytes after the end marker inside the frame", fixture::block(fixture::compress(stream + "\x01\x00 trailing"))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.block);
         fresh();
         start_with_block(c.bytes);
-        EXPECT_EQ(std::u16string(main_exe_path), path(u"app.exe"));
+        EXPECT_EQ(std::u16string(launcher.main_exe_path), path(u"app.exe"));
         for (const auto& [name, data] : sample_payload) EXPECT_EQ(fake_os().files.at(path(name)), data);
     }
 }
@@ -287,10 +277,12 @@ TEST_F(Unpack, FileThatCannotBeOpenedStopsWithItsPath) {
     }
 }
 
-// Names may hold up to 1023 units; the joined path must fit 4096 units with
-// its terminator.
+// Names may hold up to max_entry_name_units; the joined path must fit a path
+// buffer with its terminator.
 TEST_F(Unpack, NamesAndPathsAtTheirLimits) {
-    const std::u16string long_dir = u"C:\\" + std::u16string(4081, u'd');   // 4084 units
+    // With one separator, a name of 10 units fills the path buffer but for
+    // the terminator.
+    const std::u16string long_dir = u"C:\\" + std::u16string(path_capacity - 3 - 1 - 10 - 1, u'd');
     struct Case {
         const char* limit;
         std::u16string dir;
@@ -299,10 +291,11 @@ TEST_F(Unpack, NamesAndPathsAtTheirLimits) {
         std::string out;
     };
     const Case cases[] = {
-        {"name of 1023 units", target, std::u16string(1023, u'n'), 0, "written\n"},
-        {"name of 1024 units", target, std::u16string(1024, u'n'), fatal_exit_code, std::string(msg_decode) + "\n"},
-        {"path of 4095 units", long_dir, u"file-12345", 0, "written\n"},
-        {"path of 4096 units", long_dir, u"file-123456", fatal_exit_code, ""},   // stops without a message
+        {"longest name", target, std::u16string(max_entry_name_units, u'n'), 0, "written\n"},
+        {"name one unit longer", target, std::u16string(max_entry_name_units + 1, u'n'), fatal_exit_code,
+         std::string(msg_decode) + "\n"},
+        {"longest path", long_dir, u"file-12345", 0, "written\n"},
+        {"path one unit longer", long_dir, u"file-123456", fatal_exit_code, ""},   // stops without a message
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.limit);
@@ -330,6 +323,7 @@ TEST_F(Unpack, ProfileDirectoryThatCannotBeNamedEndsTheLauncher) {
 
 TEST(ExistingFileChecksum, ReportsTheCrcOrZeroForNoUsableFile) {
     fake_reset();
+    reset_launcher_state();
     FakeOs& os = fake_os();
     os.files[u"C:\\f\\plain"] = "hello";
     os.files[u"C:\\f\\empty"] = "";
@@ -369,6 +363,7 @@ uLong crc_of_zeros(uint64_t count) {
 // costs no memory.
 TEST(ExistingFileChecksum, CoversFilesOfFourGibibytesAndMore) {
     fake_reset();
+    reset_launcher_state();
     const uint64_t size = (uint64_t{1} << 32) + 4;
     const size_t mapped = static_cast<size_t>(size + 4095) & ~size_t{4095};
     void* memory = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);

@@ -6,7 +6,8 @@
  * WAIT_FILE exists, looks for a child of the launcher, delivers EVENT to the
  * launcher and then to that child, and waits for both to end. Prints, one per
  * line: "launcher_pid=N", "child_pid=N" or "child=none", "delivered=1" (or
- * "delivered=0 error=N"), "launcher_exit=N" and, with a child,
+ * "delivered=0 error=N"), with a child "child_delivered=1" (or
+ * "child_delivered=0 error=N"), "launcher_exit=N" and, with a child,
  * "child_exit=N". All numbers decimal. */
 #include <windows.h>
 #include <shellapi.h>
@@ -14,9 +15,20 @@
 #include <stdio.h>
 #include <wchar.h>
 
-static HANDLE find_child(DWORD parent, DWORD *pid) {
+static ULONGLONG creation_time(HANDLE process) {
+    FILETIME created, ended, kernel, user;
+    if (!GetProcessTimes(process, &created, &ended, &kernel, &user)) return 0;
+    return (ULONGLONG)created.dwHighDateTime << 32 | created.dwLowDateTime;
+}
+
+/* Process ids are reused: a process whose parent has ended still names that
+ * parent's id, which the launcher may have been given since (under Wine the
+ * ids of the prefix's first programs come round again, and their services
+ * live on). Only a process created after the launcher can be its child. */
+static HANDLE find_child(HANDLE launcher, DWORD parent, DWORD *pid) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return NULL;
+    ULONGLONG launcher_created = creation_time(launcher);
     PROCESSENTRY32W entry;
     entry.dwSize = sizeof entry;
     HANDLE child = NULL;
@@ -25,7 +37,11 @@ static HANDLE find_child(DWORD parent, DWORD *pid) {
         child = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_CREATE_THREAD |
                                 PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ,
                             FALSE, entry.th32ProcessID);
-        *pid = entry.th32ProcessID;
+        if (child && creation_time(child) < launcher_created) {
+            CloseHandle(child);
+            child = NULL;
+        }
+        if (child) *pid = entry.th32ProcessID;
     }
     CloseHandle(snapshot);
     return child;
@@ -74,7 +90,7 @@ int wmain(void) {
     }
 
     DWORD child_pid = 0;
-    HANDLE child = find_child(launcher.dwProcessId, &child_pid);
+    HANDLE child = find_child(launcher.hProcess, launcher.dwProcessId, &child_pid);
     if (child)
         printf("child_pid=%lu\n", (unsigned long)child_pid);
     else
@@ -84,7 +100,10 @@ int wmain(void) {
         printf("delivered=1\n");
     else
         printf("delivered=0 error=%lu\n", (unsigned long)GetLastError());
-    if (child) deliver(child, routine, event);
+    if (child && deliver(child, routine, event))
+        printf("child_delivered=1\n");
+    else if (child)
+        printf("child_delivered=0 error=%lu\n", (unsigned long)GetLastError());
     fflush(stdout);
 
     DWORD code = 0;

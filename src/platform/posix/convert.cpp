@@ -2,15 +2,14 @@
 
 #include <cstdint>
 
-#include "launcher/text.h"
+#include "text/utf16.h"
 
 bool utf16_to_native(const char16_t* text, char* out, size_t capacity) {
     text_to_utf8(text, out, capacity);
-    size_t in = 0, produced = 0;
-    while (text[in] != 0) ++in;
+    size_t produced = 0;
     while (out[produced] != 0) ++produced;
     // Cut short when the UTF-8 holds fewer bytes than the text needs at least.
-    return produced >= in;
+    return produced >= text_length(text);
 }
 
 bool native_to_utf16(const char* text, char16_t* out, size_t capacity) {

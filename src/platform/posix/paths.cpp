@@ -7,17 +7,12 @@
 
 #include "platform/platform.h"
 #include "platform/posix/convert.h"
+#include "text/utf16.h"
 
 namespace {
 
 // The limit the known folders keep to on every system.
 constexpr size_t known_folder_limit = 259;
-
-size_t wide_length(const char16_t* text) {
-    size_t n = 0;
-    while (text[n] != 0) ++n;
-    return n;
-}
 
 // A set, non-empty variable's value, or null.
 const char* variable(const char* name) {
@@ -64,7 +59,7 @@ size_t os_module_path(char16_t* out, size_t capacity) {
     }
     native[n] = 0;
     native_to_utf16(native, out, capacity);   // cut to fit, as the contract allows
-    return wide_length(out);
+    return text_length(out);
 }
 
 void os_temp_dir(char16_t* out, size_t capacity) {
@@ -84,7 +79,7 @@ bool os_known_folder(KnownFolder which, char16_t* out, size_t capacity) {
         if (folder.empty()) return false;
         if (which == KnownFolder::local_app_data) folder += "/.cache";
     }
-    if (!native_to_utf16(folder.c_str(), out, capacity) || wide_length(out) > known_folder_limit) {
+    if (!native_to_utf16(folder.c_str(), out, capacity) || text_length(out) > known_folder_limit) {
         out[0] = 0;
         return false;
     }
@@ -110,7 +105,7 @@ size_t os_full_path(const char16_t* path, char16_t* out, size_t capacity) {
     auto* wide = static_cast<char16_t*>(std::malloc(units * sizeof(char16_t)));
     if (wide == nullptr) return 0;
     native_to_utf16(normal.c_str(), wide, units);
-    size_t length = wide_length(wide);
+    size_t length = text_length(wide);
     if (length + 1 > capacity) {
         std::free(wide);
         return length + 1;

@@ -135,12 +135,13 @@ void* ctrl_thread(void*) {
 
 }  // namespace
 
-ChildHandle os_start_child(const char16_t* application, char16_t*, char16_t* const* args, int arg_count) {
+ChildHandle os_start_child(const char16_t* application, const ChildCommand& command) {
+    const int arg_count = command.count;
     char* path = to_native(application);
     char** argv = static_cast<char**>(std::calloc(static_cast<size_t>(arg_count) + 1, sizeof(char*)));
     Child* child = static_cast<Child*>(std::malloc(sizeof(Child)));
     bool ready = path != nullptr && argv != nullptr && child != nullptr;
-    for (int i = 0; ready && i < arg_count; ++i) ready = (argv[i] = to_native(args[i])) != nullptr;
+    for (int i = 0; ready && i < arg_count; ++i) ready = (argv[i] = to_native(command.args[i])) != nullptr;
     int error = ready ? 0 : ENOMEM;
 
     // The launcher blocks its event signals for the handler's thread; the

@@ -4,6 +4,9 @@
 
 #include "platform/platform.h"
 
+static_assert(error_not_found == ERROR_FILE_NOT_FOUND && error_write_fault == ERROR_WRITE_FAULT,
+              "the logic's error numbers are the system's");
+
 uint32_t os_last_error() { return GetLastError(); }
 
 void os_error_text(uint32_t code, char* out, size_t capacity) {

@@ -20,7 +20,7 @@ char16_t** os_split_command_line(int* count) {
     return reinterpret_cast<char16_t**>(list);
 }
 
-ChildHandle os_start_child(const char16_t* application, char16_t* command_line, char16_t* const*, int) {
+ChildHandle os_start_child(const char16_t* application, const ChildCommand& command) {
     // Only the standard handles are passed: no window placement, title or
     // show state of the launcher's own start reaches the child.
     STARTUPINFOW startup = {};
@@ -30,8 +30,9 @@ ChildHandle os_start_child(const char16_t* application, char16_t* command_line, 
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(reinterpret_cast<const wchar_t*>(application), reinterpret_cast<wchar_t*>(command_line),
-                        nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(reinterpret_cast<const wchar_t*>(application),
+                        reinterpret_cast<wchar_t*>(command.command_line), nullptr, nullptr, TRUE,
+                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process))
         return nullptr;
     CloseHandle(process.hThread);
     return process.hProcess;
