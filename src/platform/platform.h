@@ -85,22 +85,10 @@ bool os_write_file(FileHandle file, const void* data, uint32_t size, uint32_t* w
 
 void os_close_file(FileHandle file);
 
-// A read-only view of a whole existing file, opened with full sharing.
-struct FileView {
-    const unsigned char* data;
-    uint64_t size;
-    void* file;     // system handles, owned by the view
-    void* mapping;
-};
-
-// False when the file is missing, empty, or cannot be opened or mapped.
-bool os_map_file(const char16_t* path, FileView* view);
-void os_unmap_file(FileView* view);
-
 // ---- memory ---------------------------------------------------------------
 
 // Says that the launcher will not read [data, data + size) again (decoded
-// attached data, a checksummed part of a file view): the whole pages inside
+// attached data): the whole pages inside
 // it may leave the process's resident memory. They stay mapped and read back
 // unchanged if touched, so this is only ever a hint. For read-only memory
 // that the system can read back from a file; never fails.

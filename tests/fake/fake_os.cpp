@@ -71,7 +71,6 @@ void fake_process_end() {
     for (FakeFile* file : live_files) delete file;
     live_files.clear();
     state.open_handles = 0;
-    state.open_views = 0;
     state.open_reads = 0;
     state.locks_held = 0;
 }
@@ -194,28 +193,6 @@ void os_close_file(FileHandle file) {
     --state.open_handles;
     live_files.erase(static_cast<FakeFile*>(file));
     delete static_cast<FakeFile*>(file);
-}
-
-bool os_map_file(const char16_t* path, FileView* view) {
-    auto memory = state.memory_files.find(path);
-    if (memory != state.memory_files.end() && memory->second.size > 0) {
-        *view = FileView{memory->second.data, memory->second.size, nullptr, nullptr};
-        ++state.open_views;
-        return true;
-    }
-    auto it = state.files.find(path);
-    if (it == state.files.end() || it->second.empty() || state.unreadable.count(path)) return false;
-    view->data = reinterpret_cast<const unsigned char*>(it->second.data());
-    view->size = it->second.size();
-    view->file = nullptr;
-    view->mapping = nullptr;
-    ++state.open_views;
-    return true;
-}
-
-void os_unmap_file(FileView* view) {
-    --state.open_views;
-    view->data = nullptr;
 }
 
 namespace {
@@ -344,6 +321,8 @@ void os_hold_thread() { ++state.holds; }
 DirLock os_lock_dir(const char16_t* dir, const char16_t* key) {
     state.lock_dirs.emplace_back(dir);
     state.lock_keys.emplace_back(key);
+    state.lock_dir_existed.push_back(fake_is_dir(dir));
+    state.opened_before_lock.push_back(state.opened_for_write.size());
     if (state.on_lock) state.on_lock();
     if (state.lock_fails) return nullptr;
     ++state.locks_held;

@@ -56,9 +56,9 @@ struct FakeOs {
     std::set<std::u16string> dirs{u"C:\\Users", u"C:\\Users\\user"};
     std::set<std::u16string> create_dir_fails;    // paths whose creation fails (error 5)
     std::set<std::u16string> open_fails;          // paths whose open for writing fails (error 5)
-    std::set<std::u16string> unreadable;          // paths that cannot be mapped
+    std::set<std::u16string> unreadable;          // paths that cannot be opened for reading
     // Existing files whose bytes lie in memory the test owns (too large for
-    // `files`); they can be mapped, not written.
+    // `files`); they can be read, not written.
     struct MemoryFile {
         const unsigned char* data;
         uint64_t size;
@@ -73,7 +73,6 @@ struct FakeOs {
     std::vector<std::u16string> opened_for_write; // every successful open, in order
     int writes = 0;
     int open_handles = 0;
-    int open_views = 0;
     // every os_release_pages call, in order: start and size
     std::vector<std::pair<const unsigned char*, uint64_t>> released;
     uint32_t last_error = 0;
@@ -98,6 +97,10 @@ struct FakeOs {
     // the unpack lock
     std::vector<std::u16string> lock_dirs;   // every os_lock_dir call, in order
     std::vector<std::u16string> lock_keys;
+    // At each os_lock_dir: whether its directory existed, and how many
+    // files had been opened for writing before it.
+    std::vector<bool> lock_dir_existed;
+    std::vector<size_t> opened_before_lock;
     bool lock_fails = false;
     int locks_held = 0;
     // Runs inside os_lock_dir before it returns: the moment another

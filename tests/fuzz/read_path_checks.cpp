@@ -101,7 +101,7 @@ void check_fatal_end(const FatalEnd& end, const unsigned char* block, size_t siz
 
 void check_good_end(const std::u16string& below) {
     const FakeOs& os = fake_os();
-    check(os.open_handles == 0 && os.open_views == 0 && os.open_reads == 0, "a file or view left open");
+    check(os.open_handles == 0 && os.open_reads == 0, "a file left open");
     check(os.locks_held == 0, "the unpack lock left held");
     check(launcher.main_exe_path[0] == 0 || starts_with(launcher.main_exe_path, below),
           "the main executable outside the target");

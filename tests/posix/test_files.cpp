@@ -1,6 +1,5 @@
 // The POSIX file services against a real scratch directory: directory
-// creation results, truncating opens, writes, and which files can be mapped
-// and read.
+// creation results, truncating opens, writes, and which files can be read.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,26 +85,8 @@ TEST_F(PosixFiles, OpenForWriteTruncatesAndWritesWhole) {
     EXPECT_EQ(os_last_error(), static_cast<uint32_t>(ENOENT));
 }
 
-// Only a regular file with content gives a view; a FIFO must not block.
-TEST_F(PosixFiles, MapFileGivesTheWholeContentOfRegularFilesOnly) {
-    put("plain", std::string("a\0b", 3));
-    put("empty", "");
-    ASSERT_EQ(mkdir(native("dir").c_str(), 0777), 0);
-    ASSERT_EQ(mkfifo(native("fifo").c_str(), 0666), 0);
-
-    FileView view{};
-    ASSERT_TRUE(os_map_file(path("plain").c_str(), &view));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data), view.size), std::string("a\0b", 3));
-    os_unmap_file(&view);
-
-    for (const char* name : {"empty", "dir", "fifo", "missing"}) {
-        SCOPED_TRACE(name);
-        EXPECT_FALSE(os_map_file(path(name).c_str(), &view));
-    }
-}
-
 // Existing files are read for their checksum: regular files only, whole,
-// and not while another launcher writes them.
+// and not while another launcher writes them; a FIFO must not block.
 TEST_F(PosixFiles, OpenForReadGivesRegularFilesNotBeingWritten) {
     const std::string content = std::string("a\0b", 3) + std::string(100000, 'x');
     put("plain", content);

@@ -128,3 +128,4 @@ def build_indexed(entries, frame_target, level=1, window_log=None):
 def indexed_from_block(block, frame_target, level=1, window_log=None):
     """The indexed block holding the entries of the single-frame `block`."""
     return build_indexed(parse_block(block).entries, frame_target, level, window_log)
+

@@ -120,19 +120,13 @@ protected:
 
 TEST_F(IndexedUnpack, FirstStartWritesEveryEntryUnderTheLock) {
     FakeOs& os = fake_os();
-    bool dir_existed = false;
-    size_t opened_before = 99;
-    os.on_lock = [&] {
-        dir_existed = fake_is_dir(target);
-        opened_before = os.opened_for_write.size();
-    };
     start();
     expect_all_in_place();
     EXPECT_EQ(std::u16string(launcher.main_exe_path), path(u"app.exe"));
     EXPECT_EQ(os.opened_for_write.size(), payload.size());
     EXPECT_EQ(os.lock_dirs, std::vector<std::u16string>{target});
-    EXPECT_TRUE(dir_existed);
-    EXPECT_EQ(opened_before, 0u);
+    EXPECT_EQ(os.lock_dir_existed, std::vector<bool>{true});
+    EXPECT_EQ(os.opened_before_lock, std::vector<size_t>{0});
     EXPECT_EQ(decoded_frames(), (std::set<size_t>{0, 1, 2, 3}));
     EXPECT_EQ(os.open_handles, 0);
     EXPECT_EQ(os.open_reads, 0);
