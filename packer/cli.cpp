@@ -14,13 +14,14 @@
 #include "link_linux.h"
 #include "pack.h"
 #include "progress.h"
+#include "tool.h"
 #include "utf8.h"
 #include "work_dir.h"
 
 namespace {
 
 int fail(const std::string& message) {
-    std::fprintf(stderr, "packer: %s\n", message.c_str());
+    std::fprintf(stderr, "%s: %s\n", tool_name, message.c_str());
     return 1;
 }
 
@@ -93,15 +94,19 @@ int run_build(const CommandLine& line) {
 
 int packer_main(int argc, const char* const* argv) {
     install_interrupt_cleanup();
-    CommandLine line;
-    std::string error;
     if (argc < 2) {
-        std::fputs(usage_text(), stderr);
+        std::fputs(help_text().c_str(), stderr);
         return 2;
     }
+    CommandLine line;
+    std::string error;
     if (!parse_command_line(argc, argv, &line, &error)) return fail(error);
     if (line.command == "help") {
-        std::fputs(usage_text(), stdout);
+        std::fputs(line.help.c_str(), stdout);
+        return 0;
+    }
+    if (line.command == "version") {
+        std::printf("%s %s\n", tool_name, tool_version);
         return 0;
     }
     if (line.command == "pack") return run_pack(line);

@@ -1,223 +1,358 @@
 #include "command_line.h"
 
-#include <unistd.h>
 #include <zstd.h>
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <memory>
 
+#include "derived_identity.h"
+#include "host.h"
 #include "launcher/identity_defaults.h"
 #include "link_linux.h"
+#include "tool.h"
 
 namespace {
 
-enum Applies { kPack = 1, kLink = 2, kBuild = 4 };
+// Option names joined by ", ", and each default after its description,
+// taken from the value the option is bound to.
+class HelpFormatter : public CLI::Formatter {
+public:
+    HelpFormatter() { column_width(26); }
 
-struct OptionSpec {
-    const char* name;
-    int applies;   // the commands that take it
-};
-
-const OptionSpec option_specs[] = {
-    {"-o", kPack | kLink | kBuild},
-    {"--output", kPack | kLink | kBuild},
-    {"--main", kPack | kBuild},
-    {"--level", kPack | kBuild},
-    {"--window-log", kPack | kBuild},
-    {"--threads", kPack | kBuild},
-    {"--company", kLink | kBuild},
-    {"--product", kLink | kBuild},
-    {"--version", kLink | kBuild},
-    {"--unpack-spec", kLink | kBuild},
-    {"--description", kLink | kBuild},
-    {"--original-filename", kLink | kBuild},
-    {"--internal-name", kLink | kBuild},
-    {"--icon", kLink | kBuild},
-    {"--target", kLink | kBuild},
-};
-
-bool parse_int(const std::string& option, const std::string& text, int low, int high, int* value,
-               std::string* error) {
-    errno = 0;
-    char* end = nullptr;
-    long number = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != 0 || errno != 0 || number < low || number > high) {
-        *error = "option " + option + " takes a whole number from " + std::to_string(low) + " to " +
-                 std::to_string(high) + ", not '" + text + "'";
-        return false;
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        if (positional) return option->get_name(true, false);
+        std::string names;
+        for (const std::string& name : option->get_snames()) names += (names.empty() ? "-" : ", -") + name;
+        for (const std::string& name : option->get_lnames()) names += (names.empty() ? "--" : ", --") + name;
+        return names;
     }
-    *value = static_cast<int>(number);
-    return true;
+
+    std::string make_option_opts(const CLI::Option* option) const override {
+        if (option->get_positional() || option->get_type_size() == 0) return "";
+        return " " + option->get_type_name();
+    }
+
+    std::string make_option_desc(const CLI::Option* option) const override {
+        std::string text = option->get_description();
+        const std::string fallback = option->get_default_str();
+        if (fallback.empty()) return text;
+        const bool fits = text.find('\n') == std::string::npos && text.size() + fallback.size() < 40;
+        return text + (fits ? " " : "\n") + "(default: " + fallback + ")";
+    }
+};
+
+// The command line as CLI11 understands it, bound to the fields of one
+// CommandLine. Values are refused with messages of the packer's own
+// one-line style, the first of which is kept in `problem`.
+class Description {
+public:
+    explicit Description(CommandLine* line);
+
+    CLI::App app{"Packs a directory holding an application into one launcher file.", tool_name};
+    CLI::App* pack = nullptr;
+    CLI::App* link = nullptr;
+    CLI::App* build = nullptr;
+    std::string problem;
+
+    CLI::App* command(const std::string& name) const {
+        for (CLI::App* command : {pack, link, build}) {
+            if (command->get_name() == name) return command;
+        }
+        return nullptr;
+    }
+
+private:
+    CLI::Validator whole_number(const std::string& option, int low, int high);
+    CLI::Validator target_name();
+    void add_input(CLI::App* command, CommandLine* line);
+    void add_packing(CLI::App* command, CommandLine* line);
+    void add_identity(CLI::App* command, CommandLine* line);
+};
+
+CLI::Validator Description::whole_number(const std::string& option, int low, int high) {
+    return CLI::Validator(
+        [this, option, low, high](std::string& text) {
+            errno = 0;
+            char* end = nullptr;
+            long number = std::strtol(text.c_str(), &end, 10);
+            if (text.empty() || *end != 0 || errno != 0 || number < low || number > high) {
+                std::string reason = "option " + option + " takes a whole number from " + std::to_string(low) +
+                                     " to " + std::to_string(high) + ", not '" + text + "'";
+                if (problem.empty()) problem = reason;
+                return reason;
+            }
+            // CLI11 would read a leading 0 as octal.
+            text = std::to_string(number);
+            return std::string();
+        },
+        "");
 }
 
-bool apply_option(const std::string& name, const std::string& value, CommandLine* line, std::string* error) {
-    Identity& id = line->identity;
+CLI::Validator Description::target_name() {
+    return CLI::Validator(
+        [this](std::string& text) {
+            if (find_target(text) != nullptr) return std::string();
+            std::string reason = "option --target takes windows or linux, not '" + text + "'";
+            if (problem.empty()) problem = reason;
+            return reason;
+        },
+        "");
+}
+
+void Description::add_input(CLI::App* command, CommandLine* line) {
+    const bool block = command == link;
+    command->add_option(block ? "BLOCK" : "INPUT_DIR", line->input,
+                        block ? "a block file, embedded byte for byte as given" : "the directory holding the application")
+        ->required();
+    command->add_option("-o,--output", line->output, block || command == build ? "where to write the launcher"
+                                                                              : "where to write the block")
+        ->type_name("FILE")
+        ->required();
+    if (block) return;
+    command->add_option("--main", line->main,
+                        "the main program, relative to INPUT_DIR; by default\nthe only .exe at the top of INPUT_DIR")
+        ->type_name("REL");
+}
+
+void Description::add_packing(CLI::App* command, CommandLine* line) {
+    const std::string group = "Packing options";
     CompressionSettings& c = line->compression;
-    if (name == "-o" || name == "--output") line->output = value;
-    else if (name == "--main") line->main = value;
-    else if (name == "--level") return parse_int(name, value, 1, ZSTD_maxCLevel(), &c.level, error);
-    else if (name == "--window-log") return parse_int(name, value, min_window_log, max_window_log, &c.window_log, error);
-    else if (name == "--threads") {
-        return parse_int(name, value, 1, ZSTD_cParam_getBounds(ZSTD_c_nbWorkers).upperBound, &c.threads, error);
+    command->add_option("--level", c.level, "zstd compression level, 1 to " + std::to_string(ZSTD_maxCLevel()))
+        ->type_name("N")
+        ->transform(whole_number("--level", 1, ZSTD_maxCLevel()))
+        ->capture_default_str()
+        ->group(group);
+    command->add_option("--window-log", c.window_log,
+                        "zstd window log, " + std::to_string(min_window_log) + " to " + std::to_string(max_window_log))
+        ->type_name("N")
+        ->transform(whole_number("--window-log", min_window_log, max_window_log))
+        ->capture_default_str()
+        ->group(group);
+    command->add_option("--threads", c.threads, "compression workers; the block is the same\nfor any count")
+        ->type_name("N")
+        ->transform(whole_number("--threads", 1, ZSTD_cParam_getBounds(ZSTD_c_nbWorkers).upperBound))
+        ->default_str("one per core, " + std::to_string(c.threads) + " here")
+        ->group(group);
+}
+
+void Description::add_identity(CLI::App* command, CommandLine* line) {
+    const std::string group = "Identity options";
+    Identity& id = line->identity;
+    command->add_option("--target", line->target,
+                        "windows: a Windows x64 GUI program;\nlinux: an x86-64 ELF program for glibc systems,\n"
+                        "which needs --main with build")
+        ->type_name("T")
+        ->check(target_name())
+        ->capture_default_str();
+    command->add_option("--company", id.company, "company name")->type_name("TEXT")->capture_default_str()->group(group);
+    command->add_option("--product", id.product,
+                        "product name; the description, the internal name,\nthe original file name and the unpack "
+                        "folder follow it")
+        ->type_name("TEXT")
+        ->capture_default_str()
+        ->group(group);
+    command->add_option("--version", id.version,
+                        "the application's version: three numbers from 0\nto 65535 (" + std::string(tool_name) +
+                            " --version shows the tool's own)")
+        ->type_name("X.Y.Z")
+        ->capture_default_str()
+        ->group(group);
+    command->add_option("--unpack-spec", id.unpack_spec, "where the launcher unpacks, a path template")
+        ->type_name("TEMPLATE")
+        ->default_str(id.unpack_spec + ",\nfor linux " + default_linux_unpack_spec + ";\nwith --product P " +
+                      unpack_spec_in("P", '\\') + " (or with /)")
+        ->group(group);
+    // The version block's names; with --product they follow it.
+    const struct {
+        const char* name;
+        std::string* value;
+        const char* meaning;
+        const char* type;
+        const char* with_product;
+    } names[] = {
+        {"--description", &id.description, "file description", "TEXT", "the product"},
+        {"--original-filename", &id.original_filename, "original file name", "NAME", "the output's file name"},
+        {"--internal-name", &id.internal_name, "internal name", "TEXT", "the product"},
+    };
+    for (const auto& name : names) {
+        command->add_option(name.name, *name.value, std::string(name.meaning) + " in the version block")
+            ->type_name(name.type)
+            ->default_str(std::string(name.with_product) + " with --product,\nelse " + *name.value)
+            ->group(group);
     }
-    else if (name == "--company") id.company = value;
-    else if (name == "--product") id.product = value;
-    else if (name == "--version") id.version = value;
-    else if (name == "--unpack-spec") id.unpack_spec = value;
-    else if (name == "--description") id.description = value;
-    else if (name == "--original-filename") id.original_filename = value;
-    else if (name == "--internal-name") id.internal_name = value;
-    else if (name == "--icon") id.icons.push_back(value);
-    else if (name == "--target") {
-        if (find_target(value) == nullptr) {
-            *error = "option --target takes windows or linux, not '" + value + "'";
+    command->add_option("--icon", id.icons, "a .ico, a directory of PNG images, or a PNG image;\nrepeat for several")
+        ->type_name("PATH")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->default_str("the default art")
+        ->group(group);
+}
+
+Description::Description(CommandLine* line) {
+    app.formatter(std::make_shared<HelpFormatter>());
+    // Arguments that fit nowhere are collected and reported in the packer's
+    // own words (see unexpected_argument).
+    app.allow_extras();
+    app.require_subcommand(1);
+    // An option given twice keeps its last value.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.set_help_flag("-h,--help", "show this text");
+    app.set_version_flag("--version", std::string(tool_name) + " " + tool_version, "show the tool's own version");
+    app.footer(
+        "Identity options become the launcher's built-in values, its version block\n"
+        "and its icons. A Linux launcher has no image resources: it takes\n"
+        "--description, --original-filename, --internal-name and --icon and ignores\n"
+        "them.");
+
+    pack = app.add_subcommand("pack", "writes the attached data block for a directory");
+    link = app.add_subcommand("link", "builds a launcher around a block file, byte for byte as given");
+    build = app.add_subcommand("build", "packs a directory and builds a launcher around it");
+    for (CLI::App* command : {pack, link, build}) {
+        command->footer("");
+        add_input(command, line);
+        if (command != link) add_packing(command, line);
+        if (command != pack) add_identity(command, line);
+    }
+}
+
+// Whether `arg` would be read as an option rather than as a value: a dash
+// and more, where a dash and a digit is a (negative) number.
+bool looks_like_option(const std::string& arg) {
+    return arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9');
+}
+
+bool wants_help(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--") return false;
+        if (arg == "-h" || arg == "--help") return true;
+    }
+    return false;
+}
+
+// The arguments after the command, in the order CLI11 reads them (last
+// first). CLI11 takes the next argument as an option's value even when it
+// is an option itself, so `-o --main app.exe` would write to a file named
+// "--main", and it reads `--name=` as `--name` followed by a value. Refuses
+// the first, and a value missing at the end, naming the option as it was
+// written; gives the second its empty value.
+bool prepare_arguments(const CLI::App* command, int argc, const char* const* argv, std::vector<std::string>* args,
+                       std::string* error) {
+    bool options_end = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        args->push_back(arg);
+        if (arg == "--") options_end = true;
+        if (options_end || command == nullptr || i < 2 || !looks_like_option(arg)) continue;
+        const size_t equals = arg.find('=');
+        const bool long_name = arg.compare(0, 2, "--") == 0;
+        const CLI::Option* option = command->get_option_no_throw(long_name ? arg.substr(0, equals) : arg);
+        if (option == nullptr || option->get_positional() || option->get_type_size() == 0) continue;
+        if (long_name && equals != std::string::npos) {
+            if (equals + 1 < arg.size()) continue;
+            args->back().pop_back();
+            args->push_back("");
+            continue;
+        }
+        if (i + 1 >= argc || looks_like_option(argv[i + 1])) {
+            *error = "option " + arg + " needs a value";
+            if (i + 1 < argc) *error += " (" + std::string(argv[i + 1]) + " is an option; write " + arg + "=VALUE)";
             return false;
         }
-        line->target = value;
+        args->push_back(argv[++i]);
     }
+    std::reverse(args->begin(), args->end());
     return true;
 }
 
-int command_bit(const std::string& command) {
-    if (command == "pack") return kPack;
-    if (command == "link") return kLink;
-    if (command == "build") return kBuild;
-    return 0;
+// The one line for the first argument that fit nowhere.
+std::string unexpected_argument(const Description& description, const CLI::App* command, const std::string& arg) {
+    const std::string tool(tool_name);
+    if (looks_like_option(arg)) {
+        std::string name = arg.substr(0, arg.compare(0, 2, "--") == 0 ? arg.find('=') : std::string::npos);
+        for (const CLI::App* other : {description.pack, description.link, description.build}) {
+            if (command != nullptr && other->get_option_no_throw(name) != nullptr) {
+                return "option " + name + " does not apply to '" + tool + " " + command->get_name() + "'";
+            }
+        }
+        return "unknown option " + name;
+    }
+    if (command == nullptr) return "unknown command '" + arg + "' (use pack, link or build)";
+    return "unexpected argument '" + arg + "' (only one " +
+           (command == description.link ? "block" : "input directory") + " is taken)";
 }
 
 }  // namespace
 
-int default_threads() {
-    long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    return cores < 1 ? 1 : static_cast<int>(cores);
-}
-
 bool parse_command_line(int argc, const char* const* argv, CommandLine* line, std::string* error) {
     *line = CommandLine();
-    line->compression.threads = default_threads();
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            line->command = "help";
-            return true;
-        }
+    line->compression.threads = online_cores();
+    Description description(line);
+    const CLI::App* command = argc >= 2 ? description.command(argv[1]) : nullptr;
+    // `zembra help [COMMAND]` is asking for help too.
+    const bool help_command = argc >= 2 && std::string(argv[1]) == "help";
+    if (help_command) command = argc >= 3 ? description.command(argv[2]) : nullptr;
+    if (help_command || wants_help(argc, argv)) {
+        line->help = command != nullptr ? command->help(tool_name) : help_text();
+        line->command = "help";
+        return true;
     }
-    if (argc < 2) {
-        *error = "no command given";
+    std::vector<std::string> args;
+    if (!prepare_arguments(command, argc, argv, &args, error)) return false;
+    try {
+        description.app.parse(std::move(args));
+    } catch (const CLI::CallForVersion&) {
+        line->command = "version";
+        return true;
+    } catch (const CLI::RequiredError&) {
+        // Named below, after any argument that fit nowhere.
+    } catch (const CLI::ParseError& failure) {
+        *error = description.problem.empty() ? failure.what() : description.problem;
         return false;
     }
-    line->command = argv[1];
-    if (line->command == "help") return true;
-    int bit = command_bit(line->command);
-    if (bit == 0) {
-        *error = "unknown command '" + line->command + "' (use pack, link or build)";
+    // The first argument that no option or command took ("--" ends the
+    // options and is kept in the list).
+    for (const std::string& extra : description.app.remaining(true)) {
+        if (extra == "--") continue;
+        *error = unexpected_argument(description, command, extra);
         return false;
     }
-    bool have_input = false;
-    bool only_positional = false;
-    bool spec_given = false;
-    for (int i = 2; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (only_positional || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (have_input) {
-                *error = "unexpected argument '" + arg + "' (only one " +
-                         (bit == kLink ? "block" : "input directory") + " is taken)";
-                return false;
-            }
-            line->input = arg;
-            have_input = true;
-            continue;
-        }
-        if (arg == "--") {
-            only_positional = true;
-            continue;
-        }
-        std::string name = arg;
-        std::string value;
-        bool inline_value = false;
-        size_t equals = arg.find('=');
-        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-            inline_value = true;
-        }
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : option_specs) {
-            if (name == candidate.name) spec = &candidate;
-        }
-        if (spec == nullptr) {
-            *error = "unknown option " + name;
-            return false;
-        }
-        if ((spec->applies & bit) == 0) {
-            *error = "option " + name + " does not apply to 'packer " + line->command + "'";
-            return false;
-        }
-        if (!inline_value) {
-            if (i + 1 >= argc) {
-                *error = "option " + name + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-        }
-        if (!apply_option(name, value, line, error)) return false;
-        if (name == "--unpack-spec") spec_given = true;
-    }
-    // A spec the user wrote is taken as it is; the default speaks the
-    // target's own separator.
-    if (line->target == "linux" && !spec_given) line->identity.unpack_spec = default_linux_unpack_spec;
-    if (!have_input) {
-        *error = std::string("missing ") + (bit == kLink ? "the block file" : "the input directory") +
-                 " (see packer --help)";
+    if (command == nullptr) {
+        *error = "no command given (use pack, link or build)";
         return false;
     }
-    if (line->output.empty()) {
+    line->command = command->get_name();
+    const bool block = command == description.link;
+    if (command->get_option(block ? "BLOCK" : "INPUT_DIR")->count() == 0) {
+        *error = std::string("missing ") + (block ? "the block file" : "the input directory") + " (see " + tool_name +
+                 " " + line->command + " --help)";
+        return false;
+    }
+    if (command->get_option("-o")->count() == 0) {
         *error = "missing the output file: pass -o";
         return false;
     }
-    return true;
+    if (command == description.pack) return true;   // no launcher, no identity
+    // A value the user wrote is taken as it is; the defaults follow the
+    // product, and the unpack spec speaks the target's own separator.
+    auto given = [&](const char* name) { return command->get_option(name)->count() > 0; };
+    IdentityGiven identity_given;
+    identity_given.product = given("--product");
+    identity_given.description = given("--description");
+    identity_given.original_filename = given("--original-filename");
+    identity_given.internal_name = given("--internal-name");
+    identity_given.unpack_spec = given("--unpack-spec");
+    return derive_identity(identity_given, line->output, line->target == "linux" ? '/' : '\\', &line->identity,
+                           error);
 }
 
-const char* usage_text() {
-    static const std::string text = std::string() +
-           "Usage:\n"
-           "  packer pack  INPUT_DIR [--main REL] -o BLOCK [packing options]\n"
-           "  packer link  BLOCK -o APP.exe [--target T] [identity options]\n"
-           "  packer build INPUT_DIR [--main REL] -o APP.exe [--target T] [identity options]\n"
-           "               [packing options]\n"
-           "\n"
-           "pack writes the attached data block for a directory; link builds a launcher\n"
-           "around a block file, byte for byte as given; build does both.\n"
-           "\n"
-           "  --target T              windows (default): a Windows x64 GUI program;\n"
-           "                          linux: an x86-64 ELF program for glibc systems,\n"
-           "                          which needs --main with build\n"
-           "\n"
-           "  -o, --output FILE       where to write the block or launcher\n"
-           "  --main REL              the main executable, relative to INPUT_DIR; by default\n"
-           "                          the only .exe at the top of INPUT_DIR\n"
-           "\n"
-           "Identity options (link, build):\n"
-           "  --company TEXT          company name (default \"" + default_company + "\")\n"
-           "  --product TEXT          product name (default \"" + default_product + "\")\n"
-           "  --version X.Y.Z         three numbers from 0 to 65535 (default " + default_version + ")\n"
-           "  --unpack-spec TEMPLATE  where the launcher unpacks\n"
-           "                          (default \"" + default_unpack_spec + "\",\n"
-           "                          for linux \"" + default_linux_unpack_spec + "\")\n"
-           "  --description TEXT      file description in the version block\n"
-           "  --original-filename N   original file name in the version block\n"
-           "  --internal-name TEXT    internal name in the version block\n"
-           "  --icon PATH             a .ico, a directory of PNG images, or a PNG image;\n"
-           "                          repeat for several\n"
-           "  A Linux launcher has no image resources: it takes --description,\n"
-           "  --original-filename, --internal-name and --icon and ignores them.\n"
-           "\n"
-           "Packing options (pack, build):\n"
-           "  --level N               zstd compression level, 1 to 22 (default 19)\n"
-           "  --window-log N          zstd window log, 10 to 27 (default 27)\n"
-           "  --threads N             compression workers (default: all cores); the block\n"
-           "                          is the same for any count\n"
-           "\n"
-           "  -h, --help              show this text\n";
-    return text.c_str();
+std::string help_text() {
+    CommandLine line;
+    line.compression.threads = online_cores();
+    Description description(&line);
+    return description.app.help("", CLI::AppFormatMode::All);
 }

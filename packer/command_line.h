@@ -1,8 +1,9 @@
 // The packer's command line:
-//   packer pack  INPUT_DIR [--main REL] -o BLOCK [packing options]
-//   packer link  BLOCK -o APP.exe [identity options]
-//   packer build INPUT_DIR [--main REL] -o APP.exe [identity options] [packing options]
-// link and build take --target windows|linux.
+//   zembra pack  INPUT_DIR [--main REL] -o BLOCK [packing options]
+//   zembra link  BLOCK -o APP.exe [identity options]
+//   zembra build INPUT_DIR [--main REL] -o APP.exe [identity options] [packing options]
+// link and build take --target windows|linux. One description of the
+// options gives both the parser and the help text.
 #pragma once
 
 #include <string>
@@ -11,7 +12,8 @@
 #include "identity.h"
 
 struct CommandLine {
-    std::string command;   // "pack", "link", "build", or "help"
+    std::string command;   // "pack", "link", "build", "help" or "version"
+    std::string help;      // for "help": the text asked for
     std::string input;     // INPUT_DIR, or BLOCK for link
     std::string output;
     std::string main;
@@ -26,7 +28,4 @@ struct CommandLine {
 bool parse_command_line(int argc, const char* const* argv, CommandLine* line, std::string* error);
 
 // The help text: every command and option.
-const char* usage_text();
-
-// All online cores, at least one.
-int default_threads();
+std::string help_text();

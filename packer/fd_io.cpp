@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 ssize_t read_fully(int fd, void* buffer, size_t count) {
     auto* bytes = static_cast<unsigned char*>(buffer);
@@ -45,4 +46,10 @@ bool read_whole_file(const std::string& path, std::string* bytes) {
     close(fd);
     errno = saved;
     return got == 0;
+}
+
+bool read_whole_file(const std::string& path, const std::string& shown, std::string* bytes, std::string* error) {
+    if (read_whole_file(path, bytes)) return true;
+    *error = "cannot read " + shown + ": " + std::strerror(errno);
+    return false;
 }

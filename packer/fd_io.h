@@ -15,3 +15,6 @@ bool write_fully(int fd, const void* buffer, size_t count);
 
 // Reads a whole file into `bytes`; false with errno set on failure.
 bool read_whole_file(const std::string& path, std::string* bytes);
+
+// The same, with "cannot read <shown>: <reason>" in `error` on failure.
+bool read_whole_file(const std::string& path, const std::string& shown, std::string* bytes, std::string* error);

@@ -11,22 +11,31 @@ const size_t max_spec_units = path_capacity - 1;
 
 }  // namespace
 
-bool is_valid_version(const std::string& version) {
-    int parts = 0;
-    size_t pos = 0;
-    while (true) {
-        size_t end = version.find('.', pos);
-        std::string part = version.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-        if (part.empty() || part.size() > 5) return false;
-        for (char c : part) {
-            if (c < '0' || c > '9') return false;
+bool parse_version(const std::string& version, unsigned parts[3], std::string* error) {
+    size_t at = 0;
+    for (int part = 0; part < 3; ++part) {
+        size_t digits = 0;
+        unsigned long value = 0;
+        while (at < version.size() && version[at] >= '0' && version[at] <= '9' && digits < 6) {
+            value = value * 10 + static_cast<unsigned long>(version[at] - '0');
+            ++at, ++digits;
         }
-        if (std::stoul(part) > 65535) return false;
-        ++parts;
-        if (end == std::string::npos) break;
-        pos = end + 1;
+        const bool separator_ok = part == 2 ? at == version.size() : at < version.size() && version[at] == '.';
+        if (digits == 0 || digits > 5 || value > 65535 || !separator_ok) {
+            *error = "--version \"" + printable(version) +
+                     "\" must be three dot-separated numbers from 0 to 65535, like " + default_version;
+            return false;
+        }
+        parts[part] = static_cast<unsigned>(value);
+        ++at;
     }
-    return parts == 3;
+    return true;
+}
+
+bool is_valid_version(const std::string& version) {
+    unsigned parts[3];
+    std::string ignored;
+    return parse_version(version, parts, &ignored);
 }
 
 bool check_unpack_spec(const std::string& spec, std::string* error) {
@@ -92,9 +101,7 @@ bool check_identity(const Identity& identity, std::string* error) {
             return false;
         }
     }
-    if (!is_valid_version(identity.version)) {
-        *error = "--version \"" + identity.version + "\" must be three dot-separated numbers from 0 to 65535, like " + default_version;
-        return false;
-    }
+    unsigned parts[3];
+    if (!parse_version(identity.version, parts, error)) return false;
     return check_unpack_spec(identity.unpack_spec, error);
 }

@@ -10,7 +10,10 @@
 // naming the option in `error`.
 bool check_identity(const Identity& identity, std::string* error);
 
-// Like "1.0.20": three dot-separated numbers, each 0..65535.
+// "1.0.20": three dot-separated numbers, each 0..65535 (the 16 bits the
+// version block gives it), into `parts`. False with one line naming
+// --version in `error` otherwise.
+bool parse_version(const std::string& version, unsigned parts[3], std::string* error);
 bool is_valid_version(const std::string& version);
 
 // A path template the launcher can expand: every "{...}" names one of the

@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 
+#include "host.h"
 #include "resources.h"
 #include "run_tool.h"
 #include "utf8.h"
@@ -36,15 +36,6 @@ void emit_utf16(std::string* out, const char* name, const std::string& text) {
     }
 }
 
-std::string program_dir() {
-    char path[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return ".";
-    path[length] = 0;
-    std::string text(path);
-    return text.substr(0, text.rfind('/'));
-}
-
 std::string absolute(const std::string& path) {
     char* resolved = realpath(path.c_str(), nullptr);
     if (resolved == nullptr) return "";
@@ -56,19 +47,6 @@ std::string absolute(const std::string& path) {
 bool file_exists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// Runs one tool step; on failure relays its output and names the step.
-bool run_step(const std::vector<std::string>& argv, const std::string& work, const char* step, std::string* error) {
-    std::string log = work + "/tool.log";
-    std::remove(log.c_str());
-    int status = run_tool(argv, work, log);
-    if (status == 0) return true;
-    std::string output = read_text_file(log);
-    if (!output.empty()) std::fputs(output.c_str(), stderr);
-    *error = std::string(step) + " failed (" + argv[0] +
-             (status < 0 ? " did not run)" : " exited with status " + std::to_string(status) + ")");
-    return false;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "output_file.h"
 #include "payload/block_format.h"
 #include "progress.h"
+#include "tool.h"
 #include "utf8.h"
 
 bool write_block(const InputTree& tree, const PackSettings& settings, int fd, std::string* error) {
@@ -41,7 +42,7 @@ bool pack_directory(const std::string& input_dir, const std::string& main_relati
                     const std::string& output_path, std::string* error) {
     InputTree tree;
     if (!collect_input(input_dir, main_relative, &tree, error)) return false;
-    for (const std::string& warning : tree.warnings) std::fprintf(stderr, "packer: warning: %s\n", warning.c_str());
+    for (const std::string& warning : tree.warnings) std::fprintf(stderr, "%s: warning: %s\n", tool_name, warning.c_str());
     OutputFile output;
     return output.create(output_path, error) && write_block(tree, settings, output.fd(), error) &&
            output.commit(0666, error);

@@ -2,17 +2,9 @@
 
 #include <cstring>
 
+#include "little_endian.h"
+
 namespace {
-
-uint32_t get16(const std::string& b, size_t at) {
-    return static_cast<uint32_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
-}
-
-uint32_t get32(const std::string& b, size_t at) { return get16(b, at) | get16(b, at + 2) << 16; }
-
-void put32(std::string* b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<char>(v >> (8 * i) & 0xFF);
-}
 
 struct Section {
     size_t start;
@@ -25,15 +17,15 @@ bool patch_directory(std::string* object, const Section& rsrc, size_t directory,
                      int* patched) {
     if (level > 3 || directory > rsrc.size || rsrc.size - directory < 16) return false;
     const size_t base = rsrc.start + directory;
-    const size_t count = get16(*object, base + 12) + get16(*object, base + 14);
+    const size_t count = le16(*object, base + 12) + le16(*object, base + 14);
     if ((rsrc.size - directory - 16) / 8 < count) return false;
     for (size_t i = 0; i < count; ++i) {
-        const uint32_t target = get32(*object, base + 16 + 8 * i + 4);
+        const uint32_t target = le32(*object, base + 16 + 8 * i + 4);
         if (target & 0x80000000u) {
             if (!patch_directory(object, rsrc, target & 0x7FFFFFFFu, level + 1, code_page, patched)) return false;
         } else {
             if (level != 3 || target > rsrc.size || rsrc.size - target < 16) return false;
-            put32(object, rsrc.start + target + 8, code_page);
+            set_le32(object, rsrc.start + target + 8, code_page);
             ++*patched;
         }
     }
@@ -48,13 +40,13 @@ bool set_resource_code_page(std::string* object, uint32_t code_page, std::string
         *reason = "the resource object is too short";
         return false;
     }
-    const size_t sections = get16(o, 2);
-    const size_t table = 20 + get16(o, 16);   // after the optional header, empty in an object
+    const size_t sections = le16(o, 2);
+    const size_t table = 20 + le16(o, 16);   // after the optional header, empty in an object
     for (size_t i = 0; i < sections; ++i) {
         const size_t header = table + 40 * i;
         if (header + 40 > o.size()) break;
         if (std::memcmp(o.data() + header, ".rsrc\0\0\0", 8) != 0) continue;
-        const Section rsrc{get32(o, header + 20), get32(o, header + 16)};
+        const Section rsrc{le32(o, header + 20), le32(o, header + 16)};
         int patched = 0;
         if (rsrc.start > o.size() || rsrc.size > o.size() - rsrc.start ||
             !patch_directory(object, rsrc, 0, 1, code_page, &patched) || patched == 0) {

@@ -10,27 +10,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "little_endian.h"
 #include "utf8.h"
 
 namespace {
-
-uint16_t get16(const std::string& b, size_t at) {
-    return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
-}
-
-uint32_t get32(const std::string& b, size_t at) {
-    return static_cast<uint32_t>(get16(b, at)) | static_cast<uint32_t>(get16(b, at + 2)) << 16;
-}
-
-void put16(std::string* b, uint16_t v) {
-    b->push_back(static_cast<char>(v & 0xFF));
-    b->push_back(static_cast<char>(v >> 8));
-}
-
-void put32(std::string* b, uint32_t v) {
-    put16(b, static_cast<uint16_t>(v & 0xFFFF));
-    put16(b, static_cast<uint16_t>(v >> 16));
-}
 
 // Paths are shown escaped, so a broken name still makes one readable line.
 std::string quoted(const std::string& path) { return "\"" + printable(path) + "\""; }
@@ -46,14 +29,8 @@ bool ends_with_nocase(const std::string& text, const char* suffix) {
     return true;
 }
 
-bool read_file(const std::string& path, std::string* bytes, std::string* error) {
-    if (read_whole_file(path, bytes)) return true;
-    *error = "cannot read icon " + quoted(path) + ": " + std::strerror(errno);
-    return false;
-}
-
 bool looks_like_ico(const std::string& path, const std::string& bytes) {
-    return ends_with_nocase(path, ".ico") || (bytes.size() >= 4 && get32(bytes, 0) == 0x00010000);
+    return ends_with_nocase(path, ".ico") || (bytes.size() >= 4 && le32(bytes, 0) == 0x00010000);
 }
 
 // The .png files of a directory, by name, so the choice among pictures of
@@ -104,11 +81,11 @@ bool read_picture(const std::string& path, const std::string& bytes, std::vector
 }  // namespace
 
 bool parse_ico(const std::string& bytes, std::vector<IconImage>* icons, std::string* reason) {
-    if (bytes.size() < 6 || get16(bytes, 0) != 0 || get16(bytes, 2) != 1) {
+    if (bytes.size() < 6 || le16(bytes, 0) != 0 || le16(bytes, 2) != 1) {
         *reason = "no icon file header";
         return false;
     }
-    const size_t count = get16(bytes, 4);
+    const size_t count = le16(bytes, 4);
     const size_t directory_end = 6 + 16 * count;
     if (count == 0) {
         *reason = "it holds no image";
@@ -126,17 +103,17 @@ bool parse_ico(const std::string& bytes, std::vector<IconImage>* icons, std::str
         icon.height = static_cast<uint8_t>(bytes[at + 1]);
         icon.colors = static_cast<uint8_t>(bytes[at + 2]);
         icon.reserved = static_cast<uint8_t>(bytes[at + 3]);
-        icon.planes = get16(bytes, at + 4);
-        icon.bit_count = get16(bytes, at + 6);
-        const size_t size = get32(bytes, at + 8), offset = get32(bytes, at + 12);
+        icon.planes = le16(bytes, at + 4);
+        icon.bit_count = le16(bytes, at + 6);
+        const size_t size = le32(bytes, at + 8), offset = le32(bytes, at + 12);
         if (size == 0 || offset < directory_end || offset > bytes.size() || size > bytes.size() - offset) {
             *reason = "image " + std::to_string(i + 1) + " lies outside the file";
             return false;
         }
         icon.data = bytes.substr(offset, size);
         // An icon image is a PNG file or a DIB starting with a bitmap info header.
-        const bool dib = size >= 40 && (get32(icon.data, 0) == 40 || get32(icon.data, 0) == 108 ||
-                                         get32(icon.data, 0) == 124);
+        const bool dib = size >= 40 && (le32(icon.data, 0) == 40 || le32(icon.data, 0) == 108 ||
+                                         le32(icon.data, 0) == 124);
         if (!is_png(icon.data) && !dib) {
             *reason = "image " + std::to_string(i + 1) + " is neither a PNG nor a bitmap";
             return false;
@@ -199,7 +176,7 @@ bool load_icons(const std::vector<std::string>& inputs, std::vector<IconImage>* 
         }
         for (const std::string& path : files) {
             std::string bytes;
-            if (!read_file(path, &bytes, error)) return false;
+            if (!read_whole_file(path, "icon " + quoted(path), &bytes, error)) return false;
             if (!is_png(bytes) && looks_like_ico(path, bytes)) {
                 if (inputs.size() != 1 || files.size() != 1) {
                     *error = "icon " + quoted(path) + ": an .ico file must be the only icon input";
@@ -220,19 +197,19 @@ bool load_icons(const std::vector<std::string>& inputs, std::vector<IconImage>* 
 
 std::string icon_group(const std::vector<IconImage>& icons) {
     std::string group;
-    put16(&group, 0);   // reserved
-    put16(&group, 1);   // type: icon
-    put16(&group, static_cast<uint16_t>(icons.size()));
+    append_le(&group, 0, 2);   // reserved
+    append_le(&group, 1, 2);   // type: icon
+    append_le(&group, icons.size(), 2);
     for (size_t i = 0; i < icons.size(); ++i) {
         const IconImage& icon = icons[i];
         group.push_back(static_cast<char>(icon.width));
         group.push_back(static_cast<char>(icon.height));
         group.push_back(static_cast<char>(icon.colors));
         group.push_back(static_cast<char>(icon.reserved));
-        put16(&group, icon.planes);
-        put16(&group, icon.bit_count);
-        put32(&group, static_cast<uint32_t>(icon.data.size()));
-        put16(&group, static_cast<uint16_t>(i + 1));
+        append_le(&group, icon.planes, 2);
+        append_le(&group, icon.bit_count, 2);
+        append_le(&group, icon.data.size(), 4);
+        append_le(&group, i + 1, 2);
     }
     return group;
 }

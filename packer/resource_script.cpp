@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "identity_check.h"
 #include "utf8.h"
 
 namespace {
@@ -30,26 +31,6 @@ bool string_value(const char* key, const char* option, const std::string& value,
 }
 
 }  // namespace
-
-bool parse_version(const std::string& version, unsigned parts[3], std::string* error) {
-    size_t at = 0;
-    for (int part = 0; part < 3; ++part) {
-        size_t digits = 0;
-        unsigned long value = 0;
-        while (at < version.size() && version[at] >= '0' && version[at] <= '9' && digits < 6) {
-            value = value * 10 + static_cast<unsigned long>(version[at] - '0');
-            ++at, ++digits;
-        }
-        const bool separator_ok = part == 2 ? at == version.size() : at < version.size() && version[at] == '.';
-        if (digits == 0 || digits > 5 || value > 65535 || !separator_ok) {
-            *error = "version \"" + version + "\" is not three numbers from 0 to 65535, such as " + default_version;
-            return false;
-        }
-        parts[part] = static_cast<unsigned>(value);
-        ++at;
-    }
-    return true;
-}
 
 bool wide_literal(const std::string& text, std::string* literal, std::string* error) {
     std::u16string units;

@@ -6,10 +6,6 @@
 
 #include "identity.h"
 
-// The version's three numbers; each must fit the 16 bits the version block
-// gives it. False with one line in `error` otherwise.
-bool parse_version(const std::string& version, unsigned parts[3], std::string* error);
-
 // `text` (UTF-8) as a wide string literal of the script in which everything
 // but letters, digits, spaces and . - _ is a \x escape of one UTF-16 unit,
 // so no code page and no quoting rule of the compiler can alter it.

@@ -2,14 +2,12 @@
 
 #include "fd_io.h"
 
-#include <unistd.h>
-
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "host.h"
 #include "resource_coff.h"
 #include "resource_icons.h"
 #include "resource_script.h"
@@ -24,19 +22,7 @@ const char compiled_file[] = "resource-object.o";
 const uint32_t resource_code_page = 1252;
 
 // The packer's data files lie beside it: <packer dir>/../share/zembra/res.
-std::string data_dir() {
-    char self[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0) return "share/zembra/res";
-    std::string path(self, static_cast<size_t>(length));
-    return path.substr(0, path.rfind('/')) + "/../share/zembra/res";
-}
-
-bool read_file(const std::string& path, std::string* bytes, std::string* error) {
-    if (read_whole_file(path, bytes)) return true;
-    *error = "cannot read " + path + ": " + std::strerror(errno);
-    return false;
-}
+std::string data_dir() { return program_dir() + "/../share/zembra/res"; }
 
 bool write_file(const std::string& path, const std::string& bytes, std::string* error) {
     FILE* file = std::fopen(path.c_str(), "wb");
@@ -56,16 +42,9 @@ bool write_file(const std::string& path, const std::string& bytes, std::string* 
 // Runs the resource compiler inside `dir`, so the script names its input
 // files plainly and no path ever passes through the preprocessor's shell.
 bool compile_script(const std::string& dir, std::string* error) {
-    const std::string log = dir + "/resource-compiler.log";
-    const int status = run_tool({resource_compiler, "--codepage=1252", "--input-format=rc", "--output-format=coff",
-                                 "--target=pe-x86-64", "-i", script_file, "-o", compiled_file},
-                                dir, log);
-    if (status == 0) return true;
-    const std::string output = read_text_file(log);
-    if (!output.empty()) std::fputs(output.c_str(), stderr);
-    *error = std::string(resource_compiler) +
-             (status < 0 ? " did not run" : " exited with status " + std::to_string(status));
-    return false;
+    return run_step({resource_compiler, "--codepage=1252", "--input-format=rc", "--output-format=coff",
+                     "--target=pe-x86-64", "-i", script_file, "-o", compiled_file},
+                    dir, "compiling the resources", error);
 }
 
 }  // namespace
@@ -80,7 +59,7 @@ bool write_resource_object(const Identity& identity, const std::string& work_dir
 
     std::string script, manifest;
     if (!resource_script(identity, icons.size(), &script, error)) return false;
-    if (!read_file(data + "/launcher.manifest", &manifest, error)) return false;
+    if (!read_whole_file(data + "/launcher.manifest", data + "/launcher.manifest", &manifest, error)) return false;
 
     const std::string dir = work_dir + "/";
     if (!write_file(dir + manifest_file, manifest, error)) return false;
@@ -91,7 +70,7 @@ bool write_resource_object(const Identity& identity, const std::string& work_dir
     if (!compile_script(work_dir, error)) return false;
 
     std::string object, reason;
-    if (!read_file(dir + compiled_file, &object, error)) return false;
+    if (!read_whole_file(dir + compiled_file, dir + compiled_file, &object, error)) return false;
     if (!set_resource_code_page(&object, resource_code_page, &reason)) {
         *error = std::string(resource_compiler) + " wrote an unexpected object: " + reason;
         return false;

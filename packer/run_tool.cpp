@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
+
+#include "fd_io.h"
 
 int run_tool(const std::vector<std::string>& argv, const std::string& cwd, const std::string& log_path) {
     std::vector<char*> args;
@@ -32,9 +33,15 @@ int run_tool(const std::vector<std::string>& argv, const std::string& cwd, const
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string read_text_file(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+bool run_step(const std::vector<std::string>& argv, const std::string& work_dir, const std::string& step,
+              std::string* error) {
+    std::string log = work_dir + "/tool.log";
+    std::remove(log.c_str());
+    int status = run_tool(argv, work_dir, log);
+    if (status == 0) return true;
+    std::string output;
+    if (read_whole_file(log, &output) && !output.empty()) std::fputs(output.c_str(), stderr);
+    *error = step + " failed (" + argv[0] +
+             (status < 0 ? " did not run)" : " exited with status " + std::to_string(status) + ")");
+    return false;
 }

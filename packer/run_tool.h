@@ -10,5 +10,8 @@
 // or -1 when it could not be started or did not exit normally.
 int run_tool(const std::vector<std::string>& argv, const std::string& cwd, const std::string& log_path);
 
-// The contents of a small text file, empty when it cannot be read.
-std::string read_text_file(const std::string& path);
+// Runs one step of a build in `work_dir`. On failure the tool's output is
+// relayed to standard error and `error` gets one line naming the step, as
+// "<step> failed (<tool> exited with status N)".
+bool run_step(const std::vector<std::string>& argv, const std::string& work_dir, const std::string& step,
+              std::string* error);

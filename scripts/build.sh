@@ -2,7 +2,7 @@
 # Builds everything: the native tree (packer, POSIX launcher library, unit
 # tests) in build/native and the Windows tree (launcher library, zstd decoder,
 # test programs, example application) in build/windows. The packer ends up at
-# build/bin/packer.
+# build/bin/zembra.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"

@@ -15,7 +15,7 @@ trap wine_stop EXIT
 app="$root/build/demo/Hello.exe"
 mkdir -p "$(dirname "$app")"
 echo "== packing build/examples/hello into build/demo/Hello.exe"
-"$root/build/bin/packer" build "$root/build/examples/hello" --main hello.exe -o "$app"
+"$root/build/bin/zembra" build "$root/build/examples/hello" --main hello.exe -o "$app"
 ls -l "$app" | awk '{print "   " $5 " bytes"}'
 
 cache=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Local 2>/dev/null | head -n 1)
@@ -48,7 +48,7 @@ warm "$cache" "$WINE" "$app"
 echo
 echo "== Linux: packing build/examples/hello-linux into build/demo/hello-linux"
 linux_app="$root/build/demo/hello-linux"
-"$root/build/bin/packer" build "$root/build/examples/hello-linux" --main hello --target linux -o "$linux_app"
+"$root/build/bin/zembra" build "$root/build/examples/hello-linux" --main hello --target linux -o "$linux_app"
 export XDG_CACHE_HOME="$root/build/demo/cache"
 rm -rf "$XDG_CACHE_HOME"
 echo "== Linux cold start (empty cache in $XDG_CACHE_HOME)"

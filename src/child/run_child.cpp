@@ -10,9 +10,15 @@ constexpr uint32_t grace_period_ms = 5000;
 // A handler joins only while someone still holds the handle.
 bool take_child() {
     int users = launcher.child_users.load();
-    while (users > 0)
+    for (;;) {
+        if (users == child_starting) {
+            os_sleep(1);
+            users = launcher.child_users.load();
+            continue;
+        }
+        if (users <= 0) return false;
         if (launcher.child_users.compare_exchange_weak(users, users + 1)) return true;
-    return false;
+    }
 }
 
 void let_go_of_child() {
@@ -42,8 +48,13 @@ uint32_t run_child(const ChildCommand& command) {
     // instead of asking the system to start a program without a name.
     if (launcher.main_exe_path[0] == 0) fatal_exit_with_code(msg_launch, error_not_found);
 
+    launcher.child_users.store(child_starting);
     ChildHandle child = os_start_child(launcher.main_exe_path, command);
-    if (child == nullptr) fatal_exit_with_code(msg_launch, os_last_error());
+    if (child == nullptr) {
+        uint32_t error = os_last_error();
+        launcher.child_users.store(0);
+        fatal_exit_with_code(msg_launch, error);
+    }
     launcher.child_handle.store(child);
     launcher.child_users.store(1);
 

@@ -76,8 +76,9 @@ struct LauncherState {
     char16_t child_command_line[command_line_capacity];
     std::atomic<ChildHandle> child_handle;   // shared with the console control handler
     // Who may still use child_handle: 0 before a child has been started,
-    // n > 0 while the main sequence and n - 1 handlers hold it, and
-    // child_closed (run_child.h) once it has been closed.
+    // child_starting while the system starts it, n > 0 while the main
+    // sequence and n - 1 handlers hold it, and child_closed (run_child.h)
+    // once it has been closed.
     std::atomic<int> child_users;
 };
 

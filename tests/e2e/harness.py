@@ -14,7 +14,7 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "tests" / "py"))   # zembra_block, for every test file
 STAGE = Path(os.environ.get("STAGE_DIR", REPO / "build"))
-PACKER = STAGE / "bin" / "packer"
+PACKER = STAGE / "bin" / "zembra"
 WIN_TOOLS = STAGE / "tests" / "win"
 EXAMPLES = STAGE / "examples"
 WINE = os.environ.get("WINE") or shutil.which("wine64") or "/usr/lib/wine/wine64"

@@ -1,4 +1,4 @@
-"""Linux launchers made by `packer build --target linux`, run natively: what
+"""Linux launchers made by `zembra build --target linux`, run natively: what
 the child sees, the per-user cache and its repair, the modes of unpacked
 files, the exit status and the signals. No Wine is involved."""
 
@@ -13,7 +13,7 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 STAGE = Path(os.environ.get("STAGE_DIR", REPO / "build"))
-PACKER = STAGE / "bin" / "packer"
+PACKER = STAGE / "bin" / "zembra"
 sys.path.insert(0, str(REPO / "tests" / "py"))   # without the Wine harness
 
 from zembra_block import default_target  # noqa: E402

@@ -82,7 +82,7 @@ class PackTest(WineTestCase):
         write_tree(self.tmp / "in", {"app.exe": "MZ"})
         (self.tmp / "in" / "logs").mkdir()
         result = packer("pack", self.tmp / "in", "-o", self.tmp / "in.bin")
-        self.assertRegex(result.stderr, r"^packer: warning: .*'logs'.*\n$")
+        self.assertRegex(result.stderr, r"^zembra: warning: .*'logs'.*\n$")
         entries = parse_block((self.tmp / "in.bin").read_bytes()).entries
         self.assertEqual([e.name for e in entries], ["app.exe"])
 
@@ -220,7 +220,7 @@ class BadInputTest(WineTestCase):
                 else:
                     result = packer(*args, check=False)
                 self.assertNotEqual(result.returncode, 0)
-                self.assertRegex(result.stderr, r"^packer: [^\n]+\n$")
+                self.assertRegex(result.stderr, r"^zembra: [^\n]+\n$")
                 self.assertIn(expected, result.stderr)
                 self.assertFalse(out.exists())
                 self.assertEqual([p.name for p in t.iterdir() if p.name.startswith(".")], [], "temporary files")

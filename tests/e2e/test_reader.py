@@ -1,6 +1,6 @@
 """The attached data reader under Wine: blocks written here, independently of
 the packer (entry stream in Python, frame by Debian's zstd command line), are
-linked into launchers with `packer link`."""
+linked into launchers with `zembra link`."""
 
 import unittest
 

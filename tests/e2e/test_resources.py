@@ -14,8 +14,8 @@ from pathlib import Path
 
 import pefile
 
-from harness import (EXAMPLES, REPO, STAGE, WineTestCase, build_launcher, packer, run_wine, windows_path,
-                     write_tree)
+from harness import (EXAMPLES, REPO, STAGE, WineTestCase, build_launcher, local_app_data, packer, run_wine,
+                     windows_path, write_tree)
 from zembra_block import (DEFAULT_COMPANY, DEFAULT_DESCRIPTION, DEFAULT_INTERNAL_NAME, DEFAULT_ORIGINAL_FILENAME,
                           DEFAULT_PRODUCT, DEFAULT_VERSION)
 
@@ -260,6 +260,23 @@ class IdentityOptions(WineTestCase):
             "FileVersion": "2.65535.0.0", "OriginalFilename": "widget.exe", "InternalName": "widget"})
         for key, entries in image.resources.items():
             self.assertEqual([(language, page) for language, page, _ in entries], [(0, 1252)], key)
+
+    def test_product_alone_names_the_version_block_and_the_unpack_folder(self):
+        product = "Rocket \u2604 launcher"
+        exe = build_launcher(packed_hello(self.tmp), self.tmp / "Rocket.exe", "--product", product, "--level", "3")
+        _, strings = Image(exe).version_strings()
+        self.assertEqual(strings, {
+            "CompanyName": DEFAULT_COMPANY, "ProductName": product, "FileDescription": product,
+            "ProductVersion": DEFAULT_VERSION + ".0", "FileVersion": DEFAULT_VERSION + ".0",
+            "OriginalFilename": "Rocket.exe", "InternalName": product})
+
+        target = local_app_data() / product
+        self.addCleanup(shutil.rmtree, target, ignore_errors=True)
+        run = run_wine(exe, "--exit", "5")
+        self.assertEqual(run.returncode, 5, run.out + run.err)
+        self.assertEqual((target / DEFAULT_VERSION / "hello.exe").read_bytes(),
+                         (EXAMPLES / "hello" / "hello.exe").read_bytes())
+        self.assertTrue((target / DEFAULT_VERSION / "data" / "greeting.txt").is_file())
 
     def test_value_too_long_for_the_version_block_is_refused(self):
         # The block's lengths are 16-bit: a longer value would wrap them.

@@ -5,13 +5,16 @@
 #include <vector>
 
 #include "command_line.h"
+#include "host.h"
 #include "identity_check.h"
+#include "derived_identity.h"
+#include "launcher/identity_defaults.h"
 #include "payload/block_format.h"
 
 namespace {
 
 bool parse(std::vector<const char*> args, CommandLine* line, std::string* error) {
-    args.insert(args.begin(), "packer");
+    args.insert(args.begin(), "zembra");
     return parse_command_line(static_cast<int>(args.size()), args.data(), line, error);
 }
 
@@ -25,8 +28,8 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(line.main, "");
     EXPECT_EQ(line.compression.level, 19);
     EXPECT_EQ(line.compression.window_log, 27);
-    EXPECT_EQ(line.compression.threads, default_threads());
-    EXPECT_GE(default_threads(), 1);
+    EXPECT_EQ(line.compression.threads, online_cores());
+    EXPECT_GE(online_cores(), 1);
 
     ASSERT_TRUE(parse({"build", "--main=bin/a.exe", "in", "--output", "App.exe", "--company", "Acme", "--product=P",
                        "--version", "2.3.4", "--unpack-spec", "{TEMP}\\x", "--description", "D",
@@ -54,6 +57,36 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(line.input, "-block-with-dash");
     ASSERT_TRUE(parse({"pack", "in", "--bogus", "--help"}, &line, &error));
     EXPECT_EQ(line.command, "help");
+    EXPECT_NE(line.help.find("Usage: zembra pack"), std::string::npos) << line.help;
+    ASSERT_TRUE(parse({"help", "link"}, &line, &error)) << error;
+    EXPECT_EQ(line.command, "help");
+    EXPECT_NE(line.help.find("Usage: zembra link"), std::string::npos) << line.help;
+    ASSERT_TRUE(parse({"--version"}, &line, &error)) << error;
+    EXPECT_EQ(line.command, "version");
+}
+
+// What follows an option is its value only when it is not an option itself;
+// `--name=` gives an empty value; numbers are decimal; the last of a
+// repeated option counts.
+TEST(CommandLine, ValuesAreTakenAsWritten) {
+    CommandLine line;
+    std::string error;
+    ASSERT_TRUE(parse({"build", "in", "--company=", "-o", "a", "--level", "010", "--level", "012", "--main", "-"},
+                      &line, &error))
+        << error;
+    EXPECT_EQ(line.identity.company, "");
+    EXPECT_EQ(line.output, "a");
+    EXPECT_EQ(line.compression.level, 12);
+    EXPECT_EQ(line.main, "-");
+    ASSERT_TRUE(parse({"pack", "in", "--output=--main"}, &line, &error)) << error;
+    EXPECT_EQ(line.output, "--main");
+
+    for (std::vector<const char*> args : {std::vector<const char*>{"build", "in", "-o", "--main", "x.exe"},
+                                          std::vector<const char*>{"link", "b", "--company", "--product", "P"}}) {
+        EXPECT_FALSE(parse(args, &line, &error)) << args[2];
+        EXPECT_EQ(error, std::string("option ") + args[2] + " needs a value (" + args[3] + " is an option; write " +
+                             args[2] + "=VALUE)");
+    }
 }
 
 // The default spec follows the target's separator; a spec the user gave is
@@ -80,6 +113,76 @@ TEST(CommandLine, TargetChoosesTheDefaultUnpackSpecOnly) {
     }
 }
 
+// With --product the description, internal name, original file name and
+// unpack folder follow it, unless given; without it everything keeps the
+// built-in value, whatever else is given.
+TEST(CommandLine, IdentityDefaultsFollowTheProduct) {
+    struct Case {
+        std::vector<const char*> args;
+        const char* description;
+        const char* internal_name;
+        const char* original_filename;
+        const char* spec;
+    };
+    const std::string snowman = "Zo\xC3\xAB \xE2\x98\x83";   // Zoë ☃
+    const Case cases[] = {
+        {{"link", "b", "-o", "out/App.exe"},
+         default_description, default_internal_name, default_original_filename, default_unpack_spec},
+        {{"build", "in", "-o", "App.exe", "--company", "Acme", "--version", "2.0.0"},
+         default_description, default_internal_name, default_original_filename, default_unpack_spec},
+        {{"build", "in", "-o", "out/Rocket.exe", "--product", "Rocket"},
+         "Rocket", "Rocket", "Rocket.exe", "{CACHE_DIR}\\Rocket\\{VERSION}"},
+        {{"build", "in", "--product", snowman.c_str(), "-o", "App.exe"},
+         snowman.c_str(), snowman.c_str(), "App.exe", "{CACHE_DIR}\\Zo\xC3\xAB \xE2\x98\x83\\{VERSION}"},
+        {{"build", "in", "-o", "dir/rocket", "--target", "linux", "--product", "Rocket"},
+         "Rocket", "Rocket", "rocket", "{CACHE_DIR}/Rocket/{VERSION}"},
+        {{"link", "b", "-o", "App.exe", "--product", "Rocket", "--description", "D", "--internal-name", "I",
+          "--original-filename", "O.exe", "--unpack-spec", "{TEMP}\\x"},
+         "D", "I", "O.exe", "{TEMP}\\x"},
+        // Given a spec, the product need not be a folder name.
+        {{"link", "b", "-o", "App.exe", "--product", "A:B", "--unpack-spec", "{TEMP}\\x"},
+         "A:B", "A:B", "App.exe", "{TEMP}\\x"},
+    };
+    for (const Case& c : cases) {
+        CommandLine line;
+        std::string error;
+        ASSERT_TRUE(parse(c.args, &line, &error)) << c.args[2] << ": " << error;
+        EXPECT_EQ(line.identity.description, c.description);
+        EXPECT_EQ(line.identity.internal_name, c.internal_name);
+        EXPECT_EQ(line.identity.original_filename, c.original_filename);
+        EXPECT_EQ(line.identity.unpack_spec, c.spec);
+    }
+    // The shape of the derived spec is the built-in one's.
+    EXPECT_EQ(unpack_spec_in("Quenlith", '\\'), default_unpack_spec);
+    EXPECT_EQ(unpack_spec_in("Quenlith", '/'), default_linux_unpack_spec);
+}
+
+// A product that cannot be a Windows folder name as it is, when it would
+// name the unpack folder, is refused in one line.
+TEST(CommandLine, ProductThatCannotNameAFolderIsRefused) {
+    const std::string longest(255, 'p');
+    for (const std::string& good : {longest, std::string(" lead"), std::string("a.b c"), std::string("CONSOLE"),
+                                    std::string("LPT")}) {
+        CommandLine line;
+        std::string error;
+        EXPECT_TRUE(parse({"link", "b", "-o", "a.exe", "--product", good.c_str()}, &line, &error)) << good << ": " << error;
+    }
+    const std::string too_long(256, 'p');
+    for (const std::string& bad : {std::string("A:B"), std::string("A/B"), std::string("A\\B"), std::string("what?"),
+                                   std::string("<x>"), std::string("a|b"), std::string("a*"), std::string("say \"hi\""),
+                                   std::string("tab\there"), std::string("Rocket."), std::string("Rocket "),
+                                   std::string("CON"), std::string("nul.txt"), std::string("Com1"), std::string("LPT9.log"),
+                                   std::string("a{b}"), std::string("{PRODUCT}"), too_long}) {
+        CommandLine line;
+        std::string error;
+        EXPECT_FALSE(parse({"build", "in", "-o", "a.exe", "--product", bad.c_str()}, &line, &error)) << bad;
+        EXPECT_EQ(error.find("--product \""), 0u) << error;
+        EXPECT_NE(error.find("cannot name the unpack folder: it "), std::string::npos) << error;
+        EXPECT_NE(error.find("--unpack-spec"), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
+
 TEST(CommandLine, RefusedWithAReasonNamingTheOption) {
     struct Case {
         std::vector<const char*> args;
@@ -90,8 +193,8 @@ TEST(CommandLine, RefusedWithAReasonNamingTheOption) {
         {{"pack", "in", "-o", "b", "--bogus"}, "unknown option --bogus"},
         {{"pack", "in", "-o"}, "option -o needs a value"},
         {{"build", "in", "-o", "a.exe", "--main"}, "option --main needs a value"},
-        {{"pack", "in", "-o", "b", "--company", "X"}, "option --company does not apply to 'packer pack'"},
-        {{"link", "b", "-o", "a.exe", "--level", "3"}, "option --level does not apply to 'packer link'"},
+        {{"pack", "in", "-o", "b", "--company", "X"}, "option --company does not apply to 'zembra pack'"},
+        {{"link", "b", "-o", "a.exe", "--level", "3"}, "option --level does not apply to 'zembra link'"},
         {{"link", "b", "-o", "a.exe", "--main", "a.exe"}, "option --main does not apply"},
         {{"pack", "in", "-o", "b", "--level", "0"}, "option --level takes a whole number from 1 to 22, not '0'"},
         {{"pack", "in", "-o", "b", "--level", "23"}, "option --level takes"},
@@ -106,7 +209,7 @@ TEST(CommandLine, RefusedWithAReasonNamingTheOption) {
         {{"pack", "in"}, "missing the output file: pass -o"},
         {{"pack", "in", "other", "-o", "b"}, "unexpected argument 'other'"},
         {{"build", "in", "-o", "a", "--target", "macos"}, "option --target takes windows or linux, not 'macos'"},
-        {{"pack", "in", "-o", "b", "--target", "linux"}, "option --target does not apply to 'packer pack'"},
+        {{"pack", "in", "-o", "b", "--target", "linux"}, "option --target does not apply to 'zembra pack'"},
     };
     for (const Case& c : cases) {
         CommandLine line;

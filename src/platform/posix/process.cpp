@@ -49,12 +49,6 @@ std::atomic<int> event_signal{0};
 std::atomic<int> killed_child_on{0};
 std::atomic<int> child_end_signal{0};
 
-void set_live_child(pid_t pid) {
-    pthread_mutex_lock(&live_child_lock);
-    live_child = pid;
-    pthread_mutex_unlock(&live_child_lock);
-}
-
 // A signal typed at the terminal or sent by a hang-up reaches the whole
 // foreground process group, the child included, and comes from the kernel;
 // one sent to the launcher alone (kill, a service manager) would never
@@ -153,7 +147,12 @@ ChildHandle os_start_child(const char16_t* application, const ChildCommand& comm
             posix_spawnattr_setsigmask(&attributes, &mask_before_handler);
             posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
         }
+        // A signal passed on while the child starts must reach it, so the
+        // child counts as live from its first instant.
+        pthread_mutex_lock(&live_child_lock);
         error = posix_spawn(&child->pid, path, nullptr, &attributes, argv, environ);
+        if (error == 0) live_child = child->pid;
+        pthread_mutex_unlock(&live_child_lock);
         posix_spawnattr_destroy(&attributes);
     }
     std::free(path);
@@ -163,7 +162,6 @@ ChildHandle os_start_child(const char16_t* application, const ChildCommand& comm
         errno = error;
         return nullptr;
     }
-    set_live_child(child->pid);
     return child;
 }
 
@@ -199,7 +197,10 @@ bool os_child_exit_code(ChildHandle handle, uint32_t* code) {
 // signal instead. The launcher then ends by the signal it was handling.
 void os_terminate_child(ChildHandle handle, uint32_t) {
     killed_child_on.store(event_signal.load());
-    kill(as_child(handle)->pid, SIGKILL);
+    // Once reaped, the number may already name another process.
+    pthread_mutex_lock(&live_child_lock);
+    if (live_child == as_child(handle)->pid) kill(live_child, SIGKILL);
+    pthread_mutex_unlock(&live_child_lock);
 }
 
 void os_close_child(ChildHandle handle) {
@@ -211,7 +212,26 @@ void os_close_child(ChildHandle handle) {
     std::free(handle);
 }
 
+namespace {
+
+// The main sequence returns only after the child has ended, but the handler
+// that killed it may still hold its handle; the launcher reaps it here, or
+// the dead child could outlive the launcher as an unreaped entry that a
+// caller still finds under its process id.
+void reap_ended_child() {
+    pthread_mutex_lock(&live_child_lock);
+    if (live_child != 0) {
+        int status = 0;
+        waitpid(live_child, &status, WNOHANG);   // it has ended: this reaps it
+        live_child = 0;
+    }
+    pthread_mutex_unlock(&live_child_lock);
+}
+
+}  // namespace
+
 int launcher_exit_status(uint32_t code) {
+    reap_ended_child();
     int signal_number = killed_child_on.load();
     if (signal_number == 0) signal_number = child_end_signal.load();
     // Should the signal's default action not end a process, the shells'
