@@ -31,7 +31,8 @@ void check_entries_in_place(bool again) {
     uint32_t count = launcher.attached_index.entry_count;
     if (again) {
         count = 0;
-        for (uint32_t e = 0; e < launcher.attached_index.entry_count; ++e) count += launcher.attached_index.entries[e].needs_writing;
+        for (uint32_t e = 0; e < launcher.attached_index.entry_count; ++e)
+            count += launcher.attached_index.entries[e].needs_writing;
     }
     std::atomic<uint32_t> next{0};
     CheckTask tasks[threads_max];

@@ -50,8 +50,8 @@ void read_frames(Cursor* cursor, uint64_t first_offset) {
         expected = add_within(frame.offset, frame.compressed_size, frames_end);
         // The frame's own header must agree where it states a size; one that
         // states none may need a full window.
-        unsigned long long stated =
-            ZSTD_getFrameContentSize(launcher.attached_index.block + frame.offset, static_cast<size_t>(frame.compressed_size));
+        const unsigned char* start = launcher.attached_index.block + frame.offset;
+        unsigned long long stated = ZSTD_getFrameContentSize(start, static_cast<size_t>(frame.compressed_size));
         if (stated == ZSTD_CONTENTSIZE_ERROR) damaged();
         if (stated != ZSTD_CONTENTSIZE_UNKNOWN && stated != frame.content_size) damaged();
         bool small = stated != ZSTD_CONTENTSIZE_UNKNOWN && frame.content_size < full_window;
@@ -98,9 +98,10 @@ void read_entries(Cursor* cursor) {
     IndexedFrame& last = launcher.attached_index.frames[frame_number];
     last.end_entry = launcher.attached_index.entry_count;
     if (cursor->at != cursor->end) damaged();
-    if (frame_number + 1 == launcher.attached_index.frame_count && frame_used + end_marker_bytes == last.content_size) return;
+    const uint32_t frame_count = launcher.attached_index.frame_count;
+    if (frame_number + 1 == frame_count && frame_used + end_marker_bytes == last.content_size) return;
     // The end marker may also stand in a frame of its own.
-    if (frame_number + 2 == launcher.attached_index.frame_count && frame_used == last.content_size) {
+    if (frame_number + 2 == frame_count && frame_used == last.content_size) {
         IndexedFrame& marker = launcher.attached_index.frames[frame_number + 1];
         marker.first_entry = marker.end_entry = launcher.attached_index.entry_count;
         if (marker.content_size == end_marker_bytes) return;
@@ -112,7 +113,8 @@ void read_entries(Cursor* cursor) {
 // fit stops the launcher before anything is written.
 void check_paths() {
     PathBuffer path;
-    for (uint32_t e = 0; e < launcher.attached_index.entry_count; ++e) indexed_entry_path(launcher.attached_index.entries[e], path);
+    for (uint32_t e = 0; e < launcher.attached_index.entry_count; ++e)
+        indexed_entry_path(launcher.attached_index.entries[e], path);
 }
 
 }  // namespace
@@ -161,7 +163,8 @@ void read_attached_index() {
     void* memory = std::malloc(frames_bytes + launcher.attached_index.entry_count * sizeof(IndexedEntry));
     if (memory == nullptr) fatal_message(msg_no_memory);
     launcher.attached_index.frames = static_cast<IndexedFrame*>(memory);
-    launcher.attached_index.entries = reinterpret_cast<IndexedEntry*>(static_cast<unsigned char*>(memory) + frames_bytes);
+    launcher.attached_index.entries =
+        reinterpret_cast<IndexedEntry*>(static_cast<unsigned char*>(memory) + frames_bytes);
 
     read_frames(&cursor, content_start + length);
     read_entries(&cursor);

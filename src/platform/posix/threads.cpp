@@ -27,7 +27,8 @@ void* thread_entry(void* parameter) {
 
 uint32_t os_processor_count() {
     cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return static_cast<uint32_t>(CPU_COUNT(&set));
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<uint32_t>(CPU_COUNT(&set));
     long online = sysconf(_SC_NPROCESSORS_ONLN);
     return online > 0 ? static_cast<uint32_t>(online) : 1;
 }
