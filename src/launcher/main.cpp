@@ -12,6 +12,8 @@
 #include "paths/binary_path.h"
 #include "paths/expand_spec.h"
 #include "payload/attached.h"
+#include "payload/index_reader.h"
+#include "payload/indexed_unpack.h"
 #include "payload/unpack.h"
 #include "platform/platform.h"
 
@@ -45,25 +47,29 @@ uint32_t launcher_main() {
     append_widened(pid_value, pid_text, 128);
     set_env_var("ZEMBRA_ONEFILE_PARENT", pid_value);
 
-    bool expanded = expand_spec(launcher.target_dir, launcher_unpack_spec, path_capacity);
+    bool expanded = expand_spec(launcher.target_dir, launcher_unpack_spec(), path_capacity);
     char16_t full[path_capacity];
     size_t length = os_full_path(launcher.target_dir, full, path_capacity);
     if (length == 0 || length >= path_capacity) {
         // A failed expansion can leave nothing that normalises (an empty
         // text); its message then says more than a silent stop would.
-        if (!expanded) fatal_expand_spec(launcher_unpack_spec);
+        if (!expanded) fatal_expand_spec(launcher_unpack_spec());
         fatal_stop();
     }
     text_copy(launcher.target_dir, full, path_capacity);
-    launcher.attached_cursor = launcher_attached_data;
-    launcher.attached_remaining = launcher_attached_size;
-    if (!expanded) fatal_expand_spec(launcher_unpack_spec);
+    launcher.attached_cursor = launcher_attached_data();
+    launcher.attached_remaining = launcher_attached_size();
+    if (!expanded) fatal_expand_spec(launcher_unpack_spec());
 
     if (!os_add_ctrl_handler(console_ctrl_handler)) fatal_message(msg_register_handler);
 
-    open_attached();
-    unpack_entries();
-    close_attached();
+    if (attached_has_index()) {
+        unpack_indexed_entries();
+    } else {
+        open_attached();
+        unpack_entries();
+        close_attached();
+    }
 
     publish_location(arg_count > 0 ? args[0] : nullptr);
     ChildCommand command = prepare_child_command();
