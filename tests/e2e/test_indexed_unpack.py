@@ -1,9 +1,11 @@
 """Launchers of indexed blocks, under Wine and natively on Linux: a warm start
 decodes nothing and writes nothing, a repair decodes only the frames of the
 files it rewrites, and a damaged index stops the launcher before anything is
-written. The blocks are made from the packer's single-frame blocks by
-zembra_index; the application checks every file it was packed with."""
+written. The blocks are made from the entries of the packer's blocks by
+zembra_block, in frames small enough to damage one file's frame alone; the
+application checks every file it was packed with."""
 
+import copy
 import os
 import shutil
 import subprocess
@@ -14,8 +16,8 @@ from pathlib import Path
 
 from harness import WineTestCase, packer, run_wine, windows_path
 from verified_app import VERIFY, VERIFY_POSIX_SOURCE, differences, make_app
-from zembra_block import default_target
-from zembra_index import indexed_from_block
+from zembra_block import (MAX_ENTRY_NAME_UNITS, default_target, frame_groups, index_checksum, indexed_block,
+                          indexed_parts, parse_block, undecodable)
 
 DECODE_LINE = "Error, couldn't decode attached data.\n"
 OLD_TIME = 978307200  # 2001-01-01: a file a start rewrites gets a newer time
@@ -30,6 +32,7 @@ SIZES = {
     "zz/last.bin": 400 << 10,
 }
 FRAME_TARGET = 128 << 10
+FAST = ("-1", "--no-check")
 
 
 class IndexedLaunchers:
@@ -40,10 +43,12 @@ class IndexedLaunchers:
     def prepare(cls, program, main):
         cls.shared = Path(tempfile.mkdtemp(prefix="zembra-indexed."))
         cls.files = make_app(cls.shared / "app", SIZES, program=program, main=main)
-        single = cls.shared / "single.block"
-        packer("pack", cls.shared / "app", "--main", main, "--level", "1", "-o", single)
-        cls.layout = indexed_from_block(single.read_bytes(), FRAME_TARGET)
-        assert len(cls.layout.frames) >= 4, "a block of several frames"
+        packed = cls.shared / "packed.block"
+        packer("pack", cls.shared / "app", "--main", main, "--level", "1", "-o", packed)
+        entries = parse_block(packed.read_bytes()).entries
+        cls.frames, cls.index = indexed_parts(entries, frame_groups(entries, FRAME_TARGET), FAST)
+        cls.block = indexed_block(cls.frames, cls.index)
+        assert len(cls.frames) >= 4, "a block of several frames"
 
     @classmethod
     def tearDownClass(cls):
@@ -54,6 +59,21 @@ class IndexedLaunchers:
         self.cache = self.shared / "cache"
         shutil.rmtree(self.cache, ignore_errors=True)
         self.launchers = 0
+
+    def undecodable(self, keep=()):
+        """The block with every frame but those numbered in `keep` made
+        undecodable, the index intact: a launcher that decodes one of them
+        stops."""
+        frames = [frame if number in keep else undecodable(frame) for number, frame in enumerate(self.frames)]
+        return indexed_block(frames, self.index)
+
+    def damaged(self, records, number, field, value, checksum=None):
+        """The block with `field` of record `number` of its index's `records`
+        ("frames" or "entries") set to `value`, the index sealed with its
+        own checksum unless `checksum` gives another."""
+        index = copy.deepcopy(self.index)
+        setattr(getattr(index, records)[number], field, value)
+        return indexed_block(self.frames, index, checksum)
 
     def launcher_of(self, block):
         self.launchers += 1
@@ -77,11 +97,11 @@ class IndexedLaunchers:
         return {name for name in self.unpacked() if (self.target / name).stat().st_mtime != OLD_TIME}
 
     def test_cold_start_writes_every_file_and_a_warm_one_decodes_nothing(self):
-        self.assert_runs_on_whole_files(self.run_launcher(self.launcher_of(self.layout.block)))
+        self.assert_runs_on_whole_files(self.run_launcher(self.launcher_of(self.block)))
         self.age()
         # Not one frame of this launcher decodes: it can only run by
         # finding every file in place.
-        run = self.run_launcher(self.launcher_of(self.layout.undecodable()))
+        run = self.run_launcher(self.launcher_of(self.undecodable()))
         self.assert_runs_on_whole_files(run)
         self.assertEqual(self.rewritten(), set())
 
@@ -97,31 +117,30 @@ class IndexedLaunchers:
             ("deleted", "zz/last.bin", lambda p: p.unlink()),
             ("the empty file deleted", "data/empty.txt", lambda p: p.unlink()),
         ]
-        self.run_launcher(self.launcher_of(self.layout.block))
+        self.run_launcher(self.launcher_of(self.block))
         for change, name, apply in changes:
             with self.subTest(change):
                 self.age()
                 apply(self.target / name)
                 # Only the changed file's frame can be decoded.
-                frame = self.layout.frame_of[name.replace("/", "\\")]
-                run = self.run_launcher(self.launcher_of(self.layout.undecodable(keep={frame})))
+                frame = next(e.frame for e in self.index.entries if e.name == name.replace("/", "\\"))
+                run = self.run_launcher(self.launcher_of(self.undecodable(keep={frame})))
                 self.assert_runs_on_whole_files(run)
                 self.assertEqual(self.rewritten(), {name})
 
     def test_file_whose_frame_cannot_be_decoded_stops_the_launcher(self):
-        self.run_launcher(self.launcher_of(self.layout.block))
+        self.run_launcher(self.launcher_of(self.block))
         (self.target / "lib" / "two.dll").unlink()
-        run = self.run_launcher(self.launcher_of(self.layout.undecodable()))
+        run = self.run_launcher(self.launcher_of(self.undecodable()))
         self.assertEqual((run.returncode, run.out, run.err), (2, DECODE_LINE, ""))
 
     def test_damaged_index_stops_the_launcher_before_anything_is_written(self):
-        layout = self.layout
-        first_entry = layout.entry_records[0]
         cases = {
-            "a checksum that does not hold": layout.changed(first_entry + 20, 12345, 4, reseal=False),
-            "an entry at the wrong offset": layout.changed(layout.entry_records[1] + 4, 7, 8),
-            "a frame past the trailer": layout.changed(layout.frame_records[0] + 8, len(layout.block), 8),
-            "a name of 1024 units": layout.changed(first_entry + 24, 1024, 2),
+            "a checksum that does not hold": self.damaged("entries", 0, "stored", 12345,
+                                                          checksum=index_checksum(self.index)),
+            "an entry at the wrong offset": self.damaged("entries", 1, "offset", 7),
+            "a frame past the trailer": self.damaged("frames", 0, "compressed_size", len(self.block)),
+            "a name of 1024 units": self.damaged("entries", 0, "units", MAX_ENTRY_NAME_UNITS + 1),
         }
         for case, block in cases.items():
             with self.subTest(case):
@@ -185,9 +204,10 @@ class LinuxIndexedLaunchers(IndexedLaunchers, unittest.TestCase):
         # peak; a warm start only the buffers it reads into.
         app = self.shared / "large"
         make_app(app, {"data/large.bin": 48 << 20}, program=self.shared / "app" / "app", main="app")
-        single = self.shared / "large.block"
-        packer("pack", app, "--main", "app", "--level", "1", "-o", single)
-        launcher = self.launcher_of(indexed_from_block(single.read_bytes(), 64 << 20, window_log=27).block)
+        block = self.shared / "large.block"
+        packer("pack", app, "--main", "app", "--level", "1", "--window-log", "27", "--layout", "indexed",
+               "--frame-size", "64", "-o", block)
+        launcher = self.launcher_of(block.read_bytes())
 
         def peak_mib():
             measure = ("import resource, subprocess, sys; subprocess.run(sys.argv[1:], check=True, "

@@ -15,8 +15,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "py"))
 
 from zembra_block import (DEFAULT_UNPACK_SPEC, END_MARKER, MAGIC, MAX_ENTRY_NAME_UNITS, PATH_CAPACITY,  # noqa: E402
-                          Entry, block_around, parse_stream, zstd_frame)
-from zembra_index import build_indexed  # noqa: E402
+                          Entry, block_around, build_indexed_block, frame_groups, parse_stream, zstd_frame)
 
 
 def units(text):
@@ -32,8 +31,11 @@ def entry(name, data, stored=None):
 END = END_MARKER
 
 
+FAST = ("--no-check", "-1")
+
+
 def block_of(stream):
-    return block_around(zstd_frame(stream, "--no-check", "-1"))
+    return block_around(zstd_frame(stream, *FAST))
 
 
 STREAMS = {
@@ -88,7 +90,8 @@ def indexed_read_seeds(streams):
     for name in ("one", "tree", "long-name", "big", "stored-zero", "odd-names"):
         stream = streams[name]
         seeds[f"stream-{name}"] = bytes([0x01, 0xFF, 1, 0]) + stream
-        seeds[f"block-{name}"] = bytes([0x00, 0xFF]) + build_indexed(parse_stream(stream)[0], 64).block
+        entries = parse_stream(stream)[0]
+        seeds[f"block-{name}"] = bytes([0x00, 0xFF]) + build_indexed_block(entries, frame_groups(entries, 64), FAST)
     tree = streams["tree"]
     seeds["stream-tree-two-per-frame"] = bytes([0x01, 0xFF, 1, 0]) + tree
     seeds["stream-tree-twice-four-threads"] = bytes([0x19, 0xFF, 2, 0]) + tree

@@ -15,8 +15,9 @@ little-endian. Frames are written and decoded by the zstd command line, so
 that neither side shares code with the packer or the launcher.
 
 To write a deliberately wrong block, take these constants and change them
-(`block_around(frame, magic=MAGIC[:2] + b"X")`), or give an Entry a size or a
-checksum of your own."""
+(`block_around(frame, magic=MAGIC[:2] + b"X")`), give an Entry a size or a
+checksum of your own, change the records of an Index before it is written,
+or spoil a frame with `undecodable`."""
 
 import struct
 import subprocess
@@ -139,18 +140,25 @@ class Block:
     rest: bytes = None      # the stream after the end marker
 
 
-def frame_length(data, start):
-    """Length of the zstd frame at `start`, walked through its block headers
-    (the frame records no length of its own)."""
+def frame_header_length(data, start=0):
+    """Bytes of the header of the zstd frame at `start`: magic, descriptor,
+    window, dictionary id and content size fields."""
     if len(data) < start + 6 or struct.unpack_from("<I", data, start)[0] != ZSTD_MAGIC:
         raise BlockError("no zstd frame after the magic")
     descriptor = data[start + 4]
     single_segment = (descriptor >> 5) & 1
-    pos = start + 5
+    length = 5
     if not single_segment:
-        pos += 1  # window descriptor
-    pos += (0, 1, 2, 4)[descriptor & 3]  # dictionary id
-    pos += (single_segment, 2, 4, 8)[descriptor >> 6]  # content size
+        length += 1  # window descriptor
+    length += (0, 1, 2, 4)[descriptor & 3]  # dictionary id
+    return length + (single_segment, 2, 4, 8)[descriptor >> 6]  # content size
+
+
+def frame_length(data, start):
+    """Length of the zstd frame at `start`, walked through its block headers
+    (the frame records no length of its own)."""
+    pos = start + frame_header_length(data, start)
+    descriptor = data[start + 4]
     while True:
         if pos + 3 > len(data):
             raise BlockError("the frame is cut short")
@@ -250,7 +258,7 @@ def parse_block(block, decode=True):
 INDEX_FRAME_MAGIC = 0x184D2A5A
 INDEX_FRAME_HEADER = "<II"   # skippable magic, length of the index
 INDEX_FRAME_HEADER_BYTES = struct.calcsize(INDEX_FRAME_HEADER)
-INDEX_MAGIC = b"QVRI"
+INDEX_MAGIC = MAGIC + b"I"
 INDEX_VERSION = 1
 INDEX_HEADER = "<4sIII"      # magic, version, frame count, entry count
 INDEX_FRAME_RECORD = "<QQQ"  # block offset, compressed size, content size
@@ -267,11 +275,18 @@ class IndexFrame:
 
 @dataclass
 class IndexEntry:
+    """One entry's record. `units` is the name length written, the name's
+    own unless given (to write a wrong record)."""
     frame: int
     offset: int            # of its name within the frame's content
     size: int
     stored: int
     name: str
+    units: int = None
+
+    def __post_init__(self):
+        if self.units is None:
+            self.units = len(self.name.encode("utf-16-le")) // NAME_UNIT_BYTES
 
 
 @dataclass
@@ -282,25 +297,51 @@ class Index:
     version: int = INDEX_VERSION
 
 
-def index_frame(index, checksum=None):
-    """The skippable frame holding `index`, with its CRC-32 unless
-    `checksum` gives another value."""
+def index_records(index):
+    """The index as the skippable frame holds it, up to its checksum."""
     content = struct.pack(INDEX_HEADER, index.magic, index.version, len(index.frames), len(index.entries))
     for frame in index.frames:
         content += struct.pack(INDEX_FRAME_RECORD, frame.offset, frame.compressed_size, frame.content_size)
     for entry in index.entries:
-        units = entry.name.encode("utf-16-le")
         content += struct.pack(INDEX_ENTRY_RECORD, entry.frame, entry.offset, entry.size, entry.stored,
-                               len(units) // NAME_UNIT_BYTES) + units
-    content += struct.pack(INDEX_CHECKSUM, zlib.crc32(content) if checksum is None else checksum)
+                               entry.units) + entry.name.encode("utf-16-le")
+    return content
+
+
+def index_checksum(index):
+    """The checksum that the frame holding `index` ends with."""
+    return zlib.crc32(index_records(index))
+
+
+def index_frame(index, checksum=None):
+    """The skippable frame holding `index`, with its CRC-32 unless
+    `checksum` gives another value (that of an index before a change, say)."""
+    content = index_records(index)
+    content += struct.pack(INDEX_CHECKSUM, index_checksum(index) if checksum is None else checksum)
     return struct.pack(INDEX_FRAME_HEADER, INDEX_FRAME_MAGIC, len(content)) + content
+
+
+def frame_groups(entries, target):
+    """Entries per frame (for indexed_parts) when a frame closes at the
+    first entry boundary at or past `target` bytes of content, as the
+    packer cuts them: the end marker joins the last entry's frame."""
+    groups, size = [0], 0
+    for entry in entries:
+        entry = entry if isinstance(entry, Entry) else Entry(*entry)
+        if size >= target:
+            groups.append(0)
+            size = 0
+        groups[-1] += 1
+        size += len(entry.to_bytes())
+    return groups
 
 
 def indexed_parts(entries, frame_sizes=None, zstd_options=()):
     """(frames, index) for `entries` (Entry objects or (name, data) pairs)
     cut into frames of `frame_sizes` entries each (default: one entry per
-    frame), the end marker in the last; each frame written by the zstd
-    command line with `zstd_options` and its content size in its header."""
+    frame; a last 0 gives the end marker a frame alone), the end marker in
+    the last; each frame written by the zstd command line with
+    `zstd_options` and its content size in its header."""
     entries = [e if isinstance(e, Entry) else Entry(*e) for e in entries]
     frame_sizes = list(frame_sizes) if frame_sizes is not None else [1] * max(len(entries), 1)
     assert sum(frame_sizes) == len(entries), "every entry in one frame"
@@ -333,6 +374,13 @@ def indexed_block(frames, index, checksum=None, **block_options):
 def build_indexed_block(entries, frame_sizes=None, zstd_options=(), **block_options):
     """A whole indexed block for `entries` (see indexed_parts)."""
     return indexed_block(*indexed_parts(entries, frame_sizes, zstd_options), **block_options)
+
+
+def undecodable(frame):
+    """`frame` with everything after its header made a reserved block type:
+    its header still reads, but no decoder gets past it."""
+    start = frame_header_length(frame)
+    return frame[:start] + b"\xff" * (len(frame) - start)
 
 
 @dataclass
@@ -385,7 +433,7 @@ def parse_index(block):
             if len(name) != units * NAME_UNIT_BYTES:
                 raise BlockError("the index ends inside a name")
             pos += len(name)
-            index.entries.append(IndexEntry(frame, offset, size, stored, name.decode("utf-16-le")))
+            index.entries.append(IndexEntry(frame, offset, size, stored, name.decode("utf-16-le"), units))
     except struct.error:
         raise BlockError("the index ends inside a record") from None
     if pos != len(body):
