@@ -4,8 +4,8 @@
 //
 // An indexed block is laid out as
 //
-//   "QVR" | skippable frame holding the index | frame 0 | frame 1 | ... |
-//   zero padding to a multiple of 8 | u64 trailer
+//   block_magic | skippable frame holding the index | frame 0 | frame 1 |
+//   ... | padding and trailer as in a single-frame block
 //
 // The frames' contents, concatenated, are exactly the entry stream of a
 // single-frame block (names, sizes, checksums, data, end marker), and every
@@ -18,7 +18,7 @@
 // L, and L bytes of index content. All integers are little-endian:
 //
 //   offset  size  field
-//   0       4     index_magic "QVRI"
+//   0       4     index_magic: block_magic and 'I'
 //   4       4     version (index_version)
 //   8       4     frame count F (at least 1)
 //   12      4     entry count E (at least 1)
@@ -27,8 +27,8 @@
 //   ...           entries, E times, in stream order:
 //                   u32 frame number, u64 offset of the entry's name within
 //                   that frame's content, u64 data size, u32 stored checksum,
-//                   u16 name length n (1 to 1023 units), n UTF-16LE units (no
-//                   terminator)
+//                   u16 name length n (1 to max_entry_name_units), n
+//                   UTF-16LE units (no terminator)
 //   L - 4   4     CRC-32 (zlib's, from 0) of the L - 4 bytes before it
 //
 // A reader trusts nothing of it before the checksum holds, and then checks
@@ -40,12 +40,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "payload/block_format.h"
+
 inline constexpr uint32_t index_frame_magic = 0x184D2A5Au;   // one of zstd's skippable-frame magics
-inline constexpr unsigned char index_magic[4] = {'Q', 'V', 'R', 'I'};
+inline constexpr unsigned char index_magic[] = {block_magic[0], block_magic[1], block_magic[2], 'I'};
+static_assert(sizeof index_magic == block_magic_size + 1, "the block's magic and one letter");
 inline constexpr uint32_t index_version = 1;
 
 inline constexpr size_t index_frame_header_size = 8;   // skippable magic + length
 inline constexpr size_t index_header_size = 16;        // magic, version, frame count, entry count
 inline constexpr size_t index_frame_record_size = 24;
-inline constexpr size_t index_entry_fixed_size = 4 + 8 + 8 + 4 + 2;   // before the name's units
+// Frame number, offset in its content, the entry's size and checksum as the
+// stream holds them, name length: the record before the name's units.
+inline constexpr size_t index_entry_fixed_size = 4 + 8 + entry_size_bytes + entry_checksum_bytes + 2;
 inline constexpr size_t index_checksum_size = 4;

@@ -156,7 +156,7 @@ void read_attached_index() {
     // before anything is allocated for them.
     const uint64_t room = static_cast<uint64_t>(cursor.end - cursor.at);
     if (launcher.attached_index.frame_count > room / index_frame_record_size ||
-        launcher.attached_index.entry_count > room / (index_entry_fixed_size + 2))
+        launcher.attached_index.entry_count > room / (index_entry_fixed_size + name_unit_bytes))
         damaged();
 
     size_t frames_bytes = launcher.attached_index.frame_count * sizeof(IndexedFrame);

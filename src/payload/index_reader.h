@@ -44,10 +44,11 @@ bool attached_has_index();
 // version, frames that follow one another from the end of the index to
 // before the trailer, each starting a zstd frame of the listed content size
 // when the frame says it, entries in stream order that fill their frames
-// exactly with the end marker closing the last, names of 1 to 1023 units
-// without a 0 unit whose joined paths fit. A damaged index stops the
-// launcher with the decoding message before anything is written; a path
-// that does not fit stops it without a message, as it does in the stream.
+// exactly with the end marker closing the last, names of 1 to
+// max_entry_name_units units without a 0 unit whose joined paths fit. A
+// damaged index stops the launcher with the decoding message before anything
+// is written; a path that does not fit stops it without a message, as it
+// does in the stream.
 void read_attached_index();
 
 void release_attached_index();

@@ -91,9 +91,10 @@ fixture::Files entries_of(const uint8_t* data, size_t size) {
 }
 
 void reseal(std::string& block) {
-    if (block.size() < 3 + index_frame_header_size) return;
-    uint64_t length = le(reinterpret_cast<const uint8_t*>(block.data()) + 7, 4);
-    const size_t start = 3 + index_frame_header_size;
+    const size_t start = block_magic_size + index_frame_header_size;
+    if (block.size() < start) return;
+    // The index's length follows the skippable frame's magic.
+    uint64_t length = le(reinterpret_cast<const uint8_t*>(block.data()) + block_magic_size + 4, 4);
     if (length < index_checksum_size || length > block.size() - start) return;
     size_t checked = length - index_checksum_size;
     uLong crc = crc32(0, reinterpret_cast<const Bytef*>(block.data() + start), static_cast<uInt>(checked));
