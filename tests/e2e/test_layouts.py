@@ -13,8 +13,8 @@ from pathlib import Path
 
 from harness import WineTestCase, local_app_data, packer, run_wine
 from verified_app import VERIFY_POSIX_SOURCE, differences, make_app
-from zembra_block import (BlockError, Entry, build_indexed_block, index_frame, indexed_block, indexed_parts,
-                          parse_block, parse_indexed_block)
+from zembra_block import (MAGIC, TRAILER_ALIGNMENT, TRAILER_BYTES, BlockError, Entry, build_indexed_block,
+                          indexed_block, indexed_parts, parse_block, parse_indexed_block)
 
 # Enough data for several frames of 1 MiB.
 SIZES = {f"lib/part{i}.dll": 300_000 + 70_000 * i for i in range(8)} | {"data/empty.txt": 0, "top.txt": 5}
@@ -26,16 +26,16 @@ def zstd_stream(block):
     """The entry stream that Debian's zstd tool decodes from the bytes
     between the magic and the padding (found by trying each padding length),
     and the tool's listing of those bytes."""
-    assert block[:3] == b"QVR", "magic"
-    trailer = int.from_bytes(block[-8:], "little")
-    assert trailer == len(block) - 8 and trailer % 8 == 0, "trailer"
+    assert block[:len(MAGIC)] == MAGIC, "magic"
+    trailer = int.from_bytes(block[-TRAILER_BYTES:], "little")
+    assert trailer == len(block) - TRAILER_BYTES and trailer % TRAILER_ALIGNMENT == 0, "trailer"
     found = []
     with tempfile.TemporaryDirectory() as scratch:
         frames = Path(scratch) / "frames.zst"
-        for padding in range(8):
+        for padding in range(TRAILER_ALIGNMENT):
             if block[trailer - padding:trailer] != bytes(padding):
                 break
-            frames.write_bytes(block[3:trailer - padding])
+            frames.write_bytes(block[len(MAGIC):trailer - padding])
             decoded = subprocess.run(["zstd", "-d", "-c", "-q", str(frames)], capture_output=True)
             if decoded.returncode == 0:
                 listing = subprocess.run(["zstd", "-lv", str(frames)], capture_output=True, text=True).stdout
