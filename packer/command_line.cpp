@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
+#include <set>
 
 #include "derived_identity.h"
 #include "host.h"
 #include "launcher/identity_defaults.h"
 #include "link_linux.h"
+#include "project_file.h"
 #include "tool.h"
 
 namespace {
@@ -57,6 +60,7 @@ public:
     CLI::App* link = nullptr;
     CLI::App* build = nullptr;
     std::string problem;
+    std::string config;   // --config
 
     CLI::App* command(const std::string& name) const {
         for (CLI::App* command : {pack, link, build}) {
@@ -116,27 +120,44 @@ void Description::add_input(CLI::App* command, CommandLine* line) {
     command->add_option("--main", line->main,
                         "the main program, relative to INPUT_DIR; by default\nthe only .exe at the top of INPUT_DIR")
         ->type_name("REL");
+    command->add_option("--exclude", line->excludes,
+                        "leave out the paths below INPUT_DIR that match;\nrepeat for several (see the README)")
+        ->type_name("GLOB")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command->add_option("--config", config,
+                        std::string("the project file whose values the options override;\nby default ") +
+                            project_file_name + " in INPUT_DIR when there is one")
+        ->type_name("FILE");
 }
 
 void Description::add_packing(CLI::App* command, CommandLine* line) {
     const std::string group = "Packing options";
     CompressionSettings& c = line->compression;
-    command->add_option("--level", c.level, "zstd compression level, 1 to " + std::to_string(ZSTD_maxCLevel()))
-        ->type_name("N")
-        ->transform(whole_number("--level", 1, ZSTD_maxCLevel()))
-        ->capture_default_str()
-        ->group(group);
-    command->add_option("--window-log", c.window_log,
-                        "zstd window log, " + std::to_string(min_window_log) + " to " + std::to_string(max_window_log))
-        ->type_name("N")
-        ->transform(whole_number("--window-log", min_window_log, max_window_log))
-        ->capture_default_str()
-        ->group(group);
-    command->add_option("--threads", c.threads, "compression workers; the block is the same\nfor any count")
-        ->type_name("N")
-        ->transform(whole_number("--threads", 1, ZSTD_cParam_getBounds(ZSTD_c_nbWorkers).upperBound))
-        ->default_str("one per core, " + std::to_string(c.threads) + " here")
-        ->group(group);
+    const struct {
+        const char* description;
+        bool default_here;   // the default depends on the machine
+    } numbers[] = {
+        {"zstd compression level, ", false},
+        {"zstd window log, ", false},
+        {"compression workers, ", true},
+    };
+    for (size_t i = 0; i < std::size(numbers); ++i) {
+        const NumberOption& number = number_options()[i];
+        CLI::Option* option =
+            command
+                ->add_option(number.option, c.*number.field,
+                             numbers[i].description + std::to_string(number.low) + " to " + std::to_string(number.high) +
+                                 (numbers[i].default_here ? ";\nthe block is the same for any count" : ""))
+                ->type_name("N")
+                ->transform(whole_number(number.option, number.low, number.high))
+                ->group(group);
+        if (numbers[i].default_here) {
+            option->default_str("one per core, " + std::to_string(c.*number.field) + " here");
+        } else {
+            option->capture_default_str();
+        }
+    }
 }
 
 void Description::add_identity(CLI::App* command, CommandLine* line) {
@@ -286,7 +307,26 @@ std::string unexpected_argument(const Description& description, const CLI::App* 
            (command == description.link ? "block" : "input directory") + " is taken)";
 }
 
+// The long names of the options the command line gave ("--level").
+std::set<std::string> given_options(const CLI::App* command) {
+    std::set<std::string> given;
+    for (const CLI::Option* option : command->get_options()) {
+        if (option->count() == 0) continue;
+        for (const std::string& name : option->get_lnames()) given.insert("--" + name);
+    }
+    return given;
+}
+
 }  // namespace
+
+const std::vector<NumberOption>& number_options() {
+    static const std::vector<NumberOption> options = {
+        {"--level", 1, ZSTD_maxCLevel(), &CompressionSettings::level},
+        {"--window-log", min_window_log, max_window_log, &CompressionSettings::window_log},
+        {"--threads", 1, ZSTD_cParam_getBounds(ZSTD_c_nbWorkers).upperBound, &CompressionSettings::threads},
+    };
+    return options;
+}
 
 bool parse_command_line(int argc, const char* const* argv, CommandLine* line, std::string* error) {
     *line = CommandLine();
@@ -327,27 +367,34 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* line, st
     }
     line->command = command->get_name();
     const bool block = command == description.link;
-    if (command->get_option(block ? "BLOCK" : "INPUT_DIR")->count() == 0) {
+    const std::set<std::string> on_command_line = given_options(command);
+    if (!block && !load_project_file(description.config, on_command_line, line, error)) return false;
+    // The project file may have given them.
+    if (line->input.empty() && command->get_option(block ? "BLOCK" : "INPUT_DIR")->count() == 0) {
         *error = std::string("missing ") + (block ? "the block file" : "the input directory") + " (see " + tool_name +
                  " " + line->command + " --help)";
         return false;
     }
-    if (command->get_option("-o")->count() == 0) {
+    if (line->output.empty() && command->get_option("-o")->count() == 0) {
         *error = "missing the output file: pass -o";
         return false;
     }
     if (command == description.pack) return true;   // no launcher, no identity
-    // A value the user wrote is taken as it is; the defaults follow the
-    // product, and the unpack spec speaks the target's own separator.
-    auto given = [&](const char* name) { return command->get_option(name)->count() > 0; };
+    // A value the user wrote, here or in the project file, is taken as it
+    // is; the defaults follow the product, and the unpack spec speaks the
+    // target's own separator.
+    auto given = [&](const char* name) { return on_command_line.count(name) > 0 || line->from_file.count(name) > 0; };
     IdentityGiven identity_given;
     identity_given.product = given("--product");
     identity_given.description = given("--description");
     identity_given.original_filename = given("--original-filename");
     identity_given.internal_name = given("--internal-name");
     identity_given.unpack_spec = given("--unpack-spec");
-    return derive_identity(identity_given, line->output, line->target == "linux" ? '/' : '\\', &line->identity,
-                           error);
+    if (derive_identity(identity_given, line->output, line->target == "linux" ? '/' : '\\', &line->identity, error)) {
+        return true;
+    }
+    *error = attributed(*line, *error);
+    return false;
 }
 
 std::string help_text() {
