@@ -12,11 +12,13 @@
 #include <set>
 
 #include "derived_identity.h"
+#include "exclude.h"
 #include "host.h"
 #include "launcher/identity_defaults.h"
 #include "link_linux.h"
 #include "project_file.h"
 #include "tool.h"
+#include "utf8.h"
 
 namespace {
 
@@ -72,6 +74,7 @@ public:
 private:
     CLI::Validator whole_number(const std::string& option, int low, int high);
     CLI::Validator target_name();
+    CLI::Validator exclude_pattern();
     void add_input(CLI::App* command, CommandLine* line);
     void add_packing(CLI::App* command, CommandLine* line);
     void add_identity(CLI::App* command, CommandLine* line);
@@ -107,6 +110,18 @@ CLI::Validator Description::target_name() {
         "");
 }
 
+CLI::Validator Description::exclude_pattern() {
+    return CLI::Validator(
+        [this](std::string& text) {
+            std::string reason = exclude_pattern_problem(text);
+            if (reason.empty()) return reason;
+            reason = "option --exclude '" + printable(text) + "' cannot be used: " + reason;
+            if (problem.empty()) problem = reason;
+            return reason;
+        },
+        "");
+}
+
 void Description::add_input(CLI::App* command, CommandLine* line) {
     const bool block = command == link;
     command->add_option(block ? "BLOCK" : "INPUT_DIR", line->input,
@@ -123,6 +138,7 @@ void Description::add_input(CLI::App* command, CommandLine* line) {
     command->add_option("--exclude", line->excludes,
                         "leave out the paths below INPUT_DIR that match;\nrepeat for several (see the README)")
         ->type_name("GLOB")
+        ->check(exclude_pattern())
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     command->add_option("--config", config,

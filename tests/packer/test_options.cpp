@@ -34,7 +34,7 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     ASSERT_TRUE(parse({"build", "--main=bin/a.exe", "in", "--output", "App.exe", "--company", "Acme", "--product=P",
                        "--version", "2.3.4", "--unpack-spec", "{TEMP}\\x", "--description", "D",
                        "--original-filename", "O.exe", "--internal-name", "I", "--icon", "a.ico", "--icon", "pngs",
-                       "--level", "3", "--window-log", "20", "--threads", "2"},
+                       "--level", "3", "--window-log", "20", "--threads", "2", "--exclude", "*.pdb", "--exclude=/docs/"},
                       &line, &error))
         << error;
     EXPECT_EQ(line.command, "build");
@@ -52,6 +52,7 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(line.compression.level, 3);
     EXPECT_EQ(line.compression.window_log, 20);
     EXPECT_EQ(line.compression.threads, 2);
+    EXPECT_EQ(line.excludes, (std::vector<std::string>{"*.pdb", "/docs/"}));
 
     ASSERT_TRUE(parse({"link", "-o", "x.exe", "--", "-block-with-dash"}, &line, &error)) << error;
     EXPECT_EQ(line.input, "-block-with-dash");
@@ -210,6 +211,9 @@ TEST(CommandLine, RefusedWithAReasonNamingTheOption) {
         {{"pack", "in", "other", "-o", "b"}, "unexpected argument 'other'"},
         {{"build", "in", "-o", "a", "--target", "macos"}, "option --target takes windows or linux, not 'macos'"},
         {{"pack", "in", "-o", "b", "--target", "linux"}, "option --target does not apply to 'zembra pack'"},
+        {{"pack", "in", "-o", "b", "--exclude", "*.pdb", "--exclude", "a//b"},
+         "option --exclude 'a//b' cannot be used: it has an empty component"},
+        {{"link", "b", "-o", "a.exe", "--exclude", "*.pdb"}, "option --exclude does not apply to 'zembra link'"},
     };
     for (const Case& c : cases) {
         CommandLine line;
