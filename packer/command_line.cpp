@@ -15,8 +15,8 @@
 #include "exclude.h"
 #include "host.h"
 #include "launcher/identity_defaults.h"
-#include "link_linux.h"
 #include "project_file.h"
+#include "stub.h"
 #include "tool.h"
 #include "utf8.h"
 

@@ -9,7 +9,7 @@
 #include "exclude.h"
 #include "fd_io.h"
 #include "identity_check.h"
-#include "link_linux.h"
+#include "stub.h"
 #include "utf8.h"
 
 namespace {
