@@ -22,6 +22,10 @@
 
 namespace {
 
+std::string range_of(const NumberOption& number) {
+    return std::to_string(number.low) + " to " + std::to_string(number.high);
+}
+
 // Option names joined by ", ", and each default after its description,
 // taken from the value the option is bound to.
 class HelpFormatter : public CLI::Formatter {
@@ -72,17 +76,18 @@ public:
     }
 
 private:
-    CLI::Validator whole_number(const std::string& option, int low, int high);
+    CLI::Validator whole_number(const NumberOption& number);
     CLI::Validator target_name();
     CLI::Validator exclude_pattern();
+    CLI::Validator layout();
     void add_input(CLI::App* command, CommandLine* line);
     void add_packing(CLI::App* command, CommandLine* line);
     void add_identity(CLI::App* command, CommandLine* line);
 };
 
-CLI::Validator Description::whole_number(const std::string& option, int low, int high) {
+CLI::Validator Description::whole_number(const NumberOption& number) {
     return CLI::Validator(
-        [this, option, low, high](std::string& text) {
+        [this, option = std::string(number.option), low = number.low, high = number.high](std::string& text) {
             errno = 0;
             char* end = nullptr;
             long number = std::strtol(text.c_str(), &end, 10);
@@ -122,6 +127,18 @@ CLI::Validator Description::exclude_pattern() {
         "");
 }
 
+CLI::Validator Description::layout() {
+    return CLI::Validator(
+        [this](std::string& text) {
+            BlockLayout named;
+            if (find_layout(text, &named)) return std::string();
+            std::string reason = "option --layout takes " + layout_choices() + ", not '" + text + "'";
+            if (problem.empty()) problem = reason;
+            return reason;
+        },
+        "");
+}
+
 void Description::add_input(CLI::App* command, CommandLine* line) {
     const bool block = command == link;
     command->add_option(block ? "BLOCK" : "INPUT_DIR", line->input,
@@ -150,30 +167,42 @@ void Description::add_input(CLI::App* command, CommandLine* line) {
 void Description::add_packing(CLI::App* command, CommandLine* line) {
     const std::string group = "Packing options";
     CompressionSettings& c = line->compression;
-    const struct {
-        const char* description;
-        bool default_here;   // the default depends on the machine
-    } numbers[] = {
-        {"zstd compression level, ", false},
-        {"zstd window log, ", false},
-        {"compression workers, ", true},
-    };
-    for (size_t i = 0; i < std::size(numbers); ++i) {
-        const NumberOption& number = number_options()[i];
-        CLI::Option* option =
-            command
-                ->add_option(number.option, c.*number.field,
-                             numbers[i].description + std::to_string(number.low) + " to " + std::to_string(number.high) +
-                                 (numbers[i].default_here ? ";\nthe block is the same for any count" : ""))
-                ->type_name("N")
-                ->transform(whole_number(number.option, number.low, number.high))
-                ->group(group);
-        if (numbers[i].default_here) {
-            option->default_str("one per core, " + std::to_string(c.*number.field) + " here");
-        } else {
-            option->capture_default_str();
-        }
-    }
+    const NumberOption& level = number_option("--level");
+    const NumberOption& window_log = number_option("--window-log");
+    const NumberOption& threads = number_option("--threads");
+    const NumberOption& frame_size = number_option("--frame-size");
+    command->add_option("--level", c.level, "zstd compression level, " + range_of(level))
+        ->type_name("N")
+        ->transform(whole_number(level))
+        ->capture_default_str()
+        ->group(group);
+    command->add_option("--window-log", c.window_log, "zstd window log, " + range_of(window_log))
+        ->type_name("N")
+        ->transform(whole_number(window_log))
+        ->capture_default_str()
+        ->group(group);
+    command->add_option("--threads", c.threads, "compression workers; the block is the same\nfor any count")
+        ->type_name("N")
+        ->transform(whole_number(threads))
+        ->default_str("one per core, " + std::to_string(c.threads) + " here")
+        ->group(group);
+    command->add_option_function<std::string>(
+               "--layout", [&c](const std::string& name) { find_layout(name, &c.layout); },
+               "indexed: the stream cut into frames listed in an\n"
+               "index, so a launcher checks its files without\n"
+               "decoding and decodes only what it must write;\n"
+               "single-frame: one frame")
+        ->type_name("L")
+        ->check(layout())
+        ->default_str(layout_name(c.layout))
+        ->group(group);
+    command->add_option_function<int>(
+               "--frame-size", [&c, &frame_size](int mib) { frame_size.store(c, mib); },
+               "MiB of content per frame of an indexed block,\n" + range_of(frame_size))
+        ->type_name("MIB")
+        ->transform(whole_number(frame_size))
+        ->default_str(std::to_string(c.frame_target >> frame_target_unit_log))
+        ->group(group);
 }
 
 void Description::add_identity(CLI::App* command, CommandLine* line) {
@@ -337,11 +366,21 @@ std::set<std::string> given_options(const CLI::App* command) {
 
 const std::vector<NumberOption>& number_options() {
     static const std::vector<NumberOption> options = {
-        {"--level", 1, ZSTD_maxCLevel(), &CompressionSettings::level},
-        {"--window-log", min_window_log, max_window_log, &CompressionSettings::window_log},
-        {"--threads", 1, ZSTD_cParam_getBounds(ZSTD_c_nbWorkers).upperBound, &CompressionSettings::threads},
+        {"--level", 1, ZSTD_maxCLevel(), [](CompressionSettings& c, int n) { c.level = n; }},
+        {"--window-log", min_window_log, max_window_log, [](CompressionSettings& c, int n) { c.window_log = n; }},
+        {"--threads", 1, ZSTD_cParam_getBounds(ZSTD_c_nbWorkers).upperBound,
+         [](CompressionSettings& c, int n) { c.threads = n; }},
+        {"--frame-size", 1, static_cast<int>(max_frame_target >> frame_target_unit_log),
+         [](CompressionSettings& c, int n) { c.frame_target = static_cast<uint64_t>(n) << frame_target_unit_log; }},
     };
     return options;
+}
+
+const NumberOption& number_option(const std::string& option) {
+    for (const NumberOption& number : number_options()) {
+        if (option == number.option) return number;
+    }
+    std::abort();   // only the names above are asked for
 }
 
 bool parse_command_line(int argc, const char* const* argv, CommandLine* line, std::string* error) {

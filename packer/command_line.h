@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "block_writer.h"
+#include "frame_encoder.h"
 #include "identity.h"
 
 struct CommandLine {
@@ -29,15 +29,17 @@ struct CommandLine {
     std::map<std::string, std::string> from_file;
 };
 
-// A packing option that takes a whole number, and its range; the project
-// file takes the same numbers.
+// A packing option that takes a whole number, its range, and where the
+// number goes; the project file takes the same numbers.
 struct NumberOption {
     const char* option;
     int low;
     int high;
-    int CompressionSettings::*field;
+    void (*store)(CompressionSettings& settings, int number);
 };
 const std::vector<NumberOption>& number_options();
+// The one named `option` ("--level"), which must be one of them.
+const NumberOption& number_option(const std::string& option);
 
 // Parses argv[1..]. False with a one-line reason naming the option or
 // argument in `error`. Values are checked for form and range here;

@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "block_layout.h"
 #include "exclude.h"
 #include "fd_io.h"
 #include "identity_check.h"
@@ -20,6 +21,7 @@ enum class Kind {
     texts,   // a list of strings
     paths,   // a list of strings naming files
     number,  // a whole number in the option's range
+    layout,  // the name of a block layout
 };
 
 struct Key {
@@ -48,8 +50,8 @@ const Key keys[] = {
     {"level", Kind::number, nullptr, nullptr},
     {"window-log", Kind::number, nullptr, nullptr},
     {"threads", Kind::number, nullptr, nullptr},
-    // The block layout's keys (layout, frame-size) belong here, beside the
-    // other packing options, once the command line has them.
+    {"layout", Kind::layout, nullptr, nullptr},
+    {"frame-size", Kind::number, nullptr, nullptr},
 };
 
 const Key* find_key(const std::string& name) {
@@ -118,6 +120,14 @@ public:
             }
             case Kind::number:
                 return read_number(node, take, line);
+            case Kind::layout: {
+                std::string name;
+                BlockLayout layout;
+                if (!read_text(node, &name)) return false;
+                if (!find_layout(name, &layout)) return refuse("takes " + layout_choices(), node);
+                if (take) line->compression.layout = layout;
+                return true;
+            }
         }
         return false;
     }
@@ -130,9 +140,8 @@ private:
 
     bool read_text(const toml::node& node, std::string* value) {
         const toml::value<std::string>* text = node.as_string();
-        if (text == nullptr) return refuse(key_.kind == Kind::text || key_.kind == Kind::path ? "takes a string"
-                                                                                             : "takes a list of strings",
-                                           node);
+        const bool listed = key_.kind == Kind::texts || key_.kind == Kind::paths;
+        if (text == nullptr) return refuse(listed ? "takes a list of strings" : "takes a string", node);
         *value = text->get();
         std::string problem;
         if (is_identity_text(option_) && !check_identity_text(option_, *value, &problem)) {
@@ -156,18 +165,15 @@ private:
     }
 
     bool read_number(const toml::node& node, bool take, CommandLine* line) {
-        for (const NumberOption& number : number_options()) {
-            if (option_ != number.option) continue;
-            const toml::value<int64_t>* value = node.as_integer();
-            if (value == nullptr || value->get() < number.low || value->get() > number.high) {
-                return refuse("takes a whole number from " + std::to_string(number.low) + " to " +
-                                  std::to_string(number.high),
-                              node);
-            }
-            if (take) line->compression.*number.field = static_cast<int>(value->get());
-            return true;
+        const NumberOption& number = number_option(option_);
+        const toml::value<int64_t>* value = node.as_integer();
+        if (value == nullptr || value->get() < number.low || value->get() > number.high) {
+            return refuse("takes a whole number from " + std::to_string(number.low) + " to " +
+                              std::to_string(number.high),
+                          node);
         }
-        return false;
+        if (take) number.store(line->compression, static_cast<int>(value->get()));
+        return true;
     }
 
     const Key& key_;

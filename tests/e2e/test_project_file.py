@@ -27,9 +27,11 @@ internal-name = "rocket"
 icon = ["../art/icon.png"]
 level = 5
 window-log = 20
+layout = "indexed"
+frame-size = 1
 """
 PACK_OPTIONS = ["--main", "bin/app.exe", "--exclude", "*.pdb", "--exclude", "/docs/", "--level", "5",
-                "--window-log", "20"]
+                "--window-log", "20", "--layout", "indexed", "--frame-size", "1"]
 OPTIONS = PACK_OPTIONS + ["--company", "Acme", "--product", "Rocket", "--version", "2.3.4",
                           "--description", "Rocket launcher", "--internal-name", "rocket"]
 SHIPPED = ["bin\\app.exe", "data\\docs\\kept.txt", "lib\\x.dll"]

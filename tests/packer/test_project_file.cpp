@@ -40,6 +40,8 @@ icon = [
 level = 3
 window-log = 20
 threads = 2
+layout = "single-frame"
+frame-size = 5
 )");
     CommandLine line;
     std::string error;
@@ -60,7 +62,9 @@ threads = 2
     EXPECT_EQ(line.compression.level, 3);
     EXPECT_EQ(line.compression.window_log, 20);
     EXPECT_EQ(line.compression.threads, 2);
-    EXPECT_EQ(line.from_file.size(), 16u);
+    EXPECT_EQ(line.compression.layout, BlockLayout::single_frame);
+    EXPECT_EQ(line.compression.frame_target, 5u << 20);
+    EXPECT_EQ(line.from_file.size(), 18u);
     EXPECT_EQ(line.from_file["--level"], dir / "zembra.toml:18: 'level'");
 
     // A file of its own for the target, whose default spec follows it.
@@ -143,6 +147,8 @@ TEST(ProjectFile, EachFaultNamesTheFileTheLineAndTheKey) {
         {"version = \"1.2\"", ":1: 'version' \"1.2\" must be three dot-separated numbers from 0 to 65535"},
         {"unpack-spec = '{CACHE}\\x'", ":1: 'unpack-spec' \"{CACHE}\\x\": unknown placeholder {CACHE}"},
         {"target = \"macos\"", ":1: 'target' takes windows or linux, not \"macos\""},
+        {"layout = \"tar\"", ":1: 'layout' takes single-frame or indexed, not \"tar\""},
+        {"frame-size = 0", ":1: 'frame-size' takes a whole number from 1 to 4096, not 0"},
         {"exclude = \"*.pdb\"", ":1: 'exclude' takes a list of strings, not \"*.pdb\""},
         {"exclude = [\n  \"*.pdb\",\n  3,\n]", ":1: 'exclude' takes a list of strings, not 3"},
         {"exclude = ['bin\\x.dll']", ":1: 'exclude' \"bin\\x.dll\" cannot be used: it holds a backslash"},

@@ -1,5 +1,5 @@
 // The POSIX file services against a real scratch directory: directory
-// creation results, truncating opens, writes, and which files can be mapped.
+// creation results, truncating opens, writes, and which files can be read.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,22 +85,38 @@ TEST_F(PosixFiles, OpenForWriteTruncatesAndWritesWhole) {
     EXPECT_EQ(os_last_error(), static_cast<uint32_t>(ENOENT));
 }
 
-// Only a regular file with content gives a view; a FIFO must not block.
-TEST_F(PosixFiles, MapFileGivesTheWholeContentOfRegularFilesOnly) {
-    put("plain", std::string("a\0b", 3));
+// Existing files are read for their checksum: regular files only, whole,
+// and not while another launcher writes them; a FIFO must not block.
+TEST_F(PosixFiles, OpenForReadGivesRegularFilesNotBeingWritten) {
+    const std::string content = std::string("a\0b", 3) + std::string(100000, 'x');
+    put("plain", content);
     put("empty", "");
     ASSERT_EQ(mkdir(native("dir").c_str(), 0777), 0);
     ASSERT_EQ(mkfifo(native("fifo").c_str(), 0666), 0);
 
-    FileView view{};
-    ASSERT_TRUE(os_map_file(path("plain").c_str(), &view));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data), view.size), std::string("a\0b", 3));
-    os_unmap_file(&view);
-
-    for (const char* name : {"empty", "dir", "fifo", "missing"}) {
+    for (const char* name : {"plain", "empty"}) {
         SCOPED_TRACE(name);
-        EXPECT_FALSE(os_map_file(path(name).c_str(), &view));
+        ReadHandle file = os_open_for_read(path(name).c_str());
+        ASSERT_NE(file, nullptr);
+        std::string read;
+        char buffer[4096];
+        uint32_t got = 0;
+        while (os_read_file(file, buffer, sizeof buffer, &got) && got > 0) read.append(buffer, got);
+        os_close_read(file);
+        EXPECT_EQ(read, std::string(name) == "plain" ? content : "");
     }
+    for (const char* name : {"dir", "fifo", "missing"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(os_open_for_read(path(name).c_str()), nullptr);
+    }
+
+    FileHandle writing = os_open_for_write(path("plain").c_str());
+    ASSERT_NE(writing, nullptr);
+    EXPECT_EQ(os_open_for_read(path("plain").c_str()), nullptr) << "half written";
+    os_close_file(writing);
+    ReadHandle file = os_open_for_read(path("plain").c_str());
+    EXPECT_NE(file, nullptr);
+    os_close_read(file);
 }
 
 // The block has no modes: what a file starts with decides whether it can be
