@@ -286,13 +286,16 @@ bool os_add_ctrl_handler(bool (*handler)(uint32_t)) {
 
 void os_hold_thread() { ++state.holds; }
 
-DirLock os_lock_dir(const char16_t* dir, const char16_t* key) {
+LockResult os_lock_dir(const char16_t* dir, const char16_t* key, uint32_t timeout_ms, DirLock* lock) {
     state.lock_dirs.emplace_back(dir);
     state.lock_keys.emplace_back(key);
+    state.lock_timeouts.push_back(timeout_ms);
     if (state.on_lock) state.on_lock();
-    if (state.lock_fails) return nullptr;
+    if (state.lock_fails) return LockResult::failed;
+    if (state.lock_times_out) return LockResult::timed_out;
     ++state.locks_held;
-    return &state;
+    *lock = &state;
+    return LockResult::acquired;
 }
 
 void os_unlock_dir(DirLock) { --state.locks_held; }

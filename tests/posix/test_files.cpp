@@ -1,5 +1,6 @@
 // The POSIX file services against a real scratch directory: directory
-// creation results, truncating opens, writes, and which files can be mapped.
+// creation results, truncating opens, writes, which files can be mapped, and
+// how a reader and a writer of one file keep out of each other's way.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,6 +102,34 @@ TEST_F(PosixFiles, MapFileGivesTheWholeContentOfRegularFilesOnly) {
         SCOPED_TRACE(name);
         EXPECT_FALSE(os_map_file(path(name).c_str(), &view));
     }
+}
+
+// A file that another launcher maps to check it cannot be emptied under it
+// (that reader would die of SIGBUS): the open fails at once as in use, never
+// waiting for a reader that may have stalled. A file that another launcher
+// is writing, stalled or not, can be checked and rewritten.
+TEST_F(PosixFiles, MappedFileIsInUseAndFileBeingWrittenIsNot) {
+    put("checked", "whole content");
+    FileView view{};
+    ASSERT_TRUE(os_map_file(path("checked").c_str(), &view));
+    EXPECT_EQ(os_open_for_write(path("checked").c_str()), nullptr);
+    EXPECT_EQ(os_last_error(), static_cast<uint32_t>(EWOULDBLOCK));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data), view.size), "whole content");
+    os_unmap_file(&view);
+
+    FileHandle first = os_open_for_write(path("written").c_str());
+    ASSERT_NE(first, nullptr);
+    uint32_t written = 0;
+    ASSERT_TRUE(os_write_file(first, "half", 4, &written));
+    ASSERT_TRUE(os_map_file(path("written").c_str(), &view));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data), view.size), "half");
+    os_unmap_file(&view);
+    FileHandle second = os_open_for_write(path("written").c_str());
+    ASSERT_NE(second, nullptr);
+    ASSERT_TRUE(os_write_file(second, "whole", 5, &written));
+    os_close_file(second);
+    os_close_file(first);
+    EXPECT_EQ(get("written"), "whole");
 }
 
 // The block has no modes: what a file starts with decides whether it can be

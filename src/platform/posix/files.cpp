@@ -67,12 +67,18 @@ FileHandle os_open_for_write(const char16_t* path) {
     }
     // Emptied only once no other launcher reads it: a file cut short under
     // a reader's mapping ends that reader with SIGBUS. Readers hold a shared
-    // lock on the file while they map it (os_map_file).
+    // lock on the file while they map it (os_map_file). A file being read is
+    // reported in use (EWOULDBLOCK), as a mapped file is on Windows, and is
+    // not waited for here: a reader that stalls would hold the writer for
+    // good. Once the file is empty the lock has done its work: the file only
+    // grows from then on, which no mapping minds, and a writer that stalls
+    // halfway must not keep another from rewriting the file (Windows shares
+    // a file being written with other writers too).
     file->fd = open(native, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
     file->head_size = 0;
     bool emptied = file->fd >= 0;
-    while (emptied && flock(file->fd, LOCK_EX) != 0) emptied = errno == EINTR;
-    emptied = emptied && ftruncate(file->fd, 0) == 0;
+    while (emptied && flock(file->fd, LOCK_EX | LOCK_NB) != 0) emptied = errno == EINTR;
+    emptied = emptied && ftruncate(file->fd, 0) == 0 && flock(file->fd, LOCK_UN) == 0;
     if (!emptied) {
         int error = errno;
         if (file->fd >= 0) close(file->fd);
@@ -118,7 +124,7 @@ void os_close_file(FileHandle file) {
 // Only regular files are mapped; O_NONBLOCK keeps a FIFO of the entry's name
 // from blocking the open. The shared lock, held until the view is unmapped,
 // keeps another launcher from emptying the file under the mapping; a file
-// that another launcher is writing cannot be had, as on Windows.
+// that another launcher is emptying at that moment cannot be had.
 bool os_map_file(const char16_t* path, FileView* view) {
     char native[native_path_capacity];
     if (!native_path(path, native)) return false;
