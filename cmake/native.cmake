@@ -1,4 +1,4 @@
-# The native Linux tree: the POSIX launcher library, the packer, unit tests.
+# The native Linux tree: the Linux launcher stub, the packer, unit tests.
 find_package(PkgConfig REQUIRED)
 find_library(ZSTD_STATIC NAMES libzstd.a zstd REQUIRED)
 find_package(ZLIB REQUIRED)
@@ -8,12 +8,20 @@ if(LAUNCHER_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-set(LINUX_LIB_DIR "${STAGE_DIR}/lib/zembra/linux")
 file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS src/platform/posix/*.cpp)
-add_library(launcher STATIC ${LOGIC_SOURCES} ${ARGUMENT_VECTOR_SOURCE} ${PLATFORM_SOURCES})
-target_include_directories(launcher PRIVATE src src/platform/posix)
-target_compile_options(launcher PRIVATE ${LAUNCHER_CXX_FLAGS})
-set_target_properties(launcher PROPERTIES ARCHIVE_OUTPUT_DIRECTORY "${LINUX_LIB_DIR}")
+add_library(launcher_objects OBJECT ${LOGIC_SOURCES} ${ARGUMENT_VECTOR_SOURCE} ${PLATFORM_SOURCES})
+target_include_directories(launcher_objects PRIVATE src src/platform/posix)
+target_compile_options(launcher_objects PRIVATE ${LAUNCHER_CXX_FLAGS})
+
+# The stub every Linux launcher is written from: the whole launcher with an
+# empty descriptor. Everything but the C library goes in whole, so a launcher
+# runs on any current glibc system without further packages.
+find_library(ZLIB_STATIC NAMES libz.a REQUIRED)
+add_executable(linux_stub $<TARGET_OBJECTS:launcher_objects>)
+target_link_options(linux_stub PRIVATE -static-libstdc++ -static-libgcc -pthread -s)
+target_link_libraries(linux_stub PRIVATE ${ZSTD_STATIC} ${ZLIB_STATIC})
+set_target_properties(linux_stub PROPERTIES OUTPUT_NAME linux-x64
+  RUNTIME_OUTPUT_DIRECTORY "${STAGE_DIR}/lib/zembra/stubs")
 
 enable_testing()
 if(EXISTS "${CMAKE_SOURCE_DIR}/packer/CMakeLists.txt")

@@ -1,4 +1,4 @@
-# The Windows x64 launcher library, zstd's decoder, and the Windows programs
+# The Windows x64 launcher stub, zstd's decoder, and the Windows programs
 # the end-to-end tests and the demo run under Wine.
 set(ZSTD_DIR "${CMAKE_SOURCE_DIR}/.deps/zstd/lib" CACHE PATH "zstd's lib/ folder (scripts/setup.sh fetches it)")
 if(NOT EXISTS "${ZSTD_DIR}/zstd.h")
@@ -15,12 +15,45 @@ target_compile_options(zstd_decoder PRIVATE -O3)
 set_target_properties(zstd_decoder PROPERTIES ARCHIVE_OUTPUT_DIRECTORY "${WINDOWS_LIB_DIR}")
 
 file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
-add_library(launcher STATIC ${LOGIC_SOURCES} ${COMMAND_LINE_SOURCE} ${PLATFORM_SOURCES})
-target_include_directories(launcher PRIVATE src src/platform/win32)
-target_compile_options(launcher PRIVATE ${LAUNCHER_CXX_FLAGS} -municode)
-target_compile_definitions(launcher PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
-target_link_libraries(launcher PRIVATE zstd_decoder)
-set_target_properties(launcher PROPERTIES ARCHIVE_OUTPUT_DIRECTORY "${WINDOWS_LIB_DIR}")
+add_library(launcher_objects OBJECT ${LOGIC_SOURCES} ${COMMAND_LINE_SOURCE} ${PLATFORM_SOURCES})
+target_include_directories(launcher_objects PRIVATE src src/platform/win32 "${ZSTD_DIR}")
+target_compile_options(launcher_objects PRIVATE ${LAUNCHER_CXX_FLAGS} -municode)
+target_compile_definitions(launcher_objects PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+
+# The launcher runs on the Universal C runtime. It uses no C++ runtime
+# library (the toolchain's is built for msvcrt.dll), so it is compiled with
+# the UCRT's headers and linked by the C driver through a copy of the
+# toolchain's specs that names the UCRT in place of msvcrt. Its one
+# function-local static is first used on the main thread, before the console
+# handler exists, so it needs no guard from the C++ runtime.
+target_compile_definitions(launcher_objects PRIVATE __MSVCRT_VERSION__=0xE00)
+target_compile_options(launcher_objects PRIVATE -fno-threadsafe-statics)
+execute_process(COMMAND ${CMAKE_C_COMPILER} -dumpspecs OUTPUT_VARIABLE MINGW_SPECS COMMAND_ERROR_IS_FATAL ANY)
+string(REPLACE "-lmsvcrt" "-lucrt" UCRT_SPECS "${MINGW_SPECS}")
+if(UCRT_SPECS STREQUAL MINGW_SPECS)
+  message(FATAL_ERROR "the toolchain's specs do not name -lmsvcrt: cannot switch the launcher to the UCRT")
+endif()
+file(WRITE "${CMAKE_BINARY_DIR}/ucrt.specs" "${UCRT_SPECS}")
+
+# The stub every Windows launcher is written from: the whole launcher with an
+# empty descriptor, no attached data and no resources (the packer adds them).
+add_executable(windows_stub $<TARGET_OBJECTS:launcher_objects>)
+target_link_options(windows_stub PRIVATE -municode -mwindows -static -s
+  # No time stamp: the same sources give the same stub, and so the same launchers.
+  -Wl,--no-insert-timestamp
+  # 16 MiB of stack reserved for the main thread, 4 KiB committed.
+  "SHELL:-Xlinker --stack -Xlinker 16777216,4096" -Wl,--heap,1048576
+  -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,0
+  -Wl,--major-os-version,6 -Wl,--minor-os-version,0
+  -Wl,--tsaware -Wl,--high-entropy-va -Wl,--dynamicbase -Wl,--nxcompat
+  # Sections start on page boundaries in the file too, so a loader can map
+  # the attached data in place instead of copying tens of megabytes into
+  # private memory at every start (Wine does the latter for 512-byte alignment).
+  -Wl,--file-alignment,4096)
+target_link_options(windows_stub PRIVATE "-specs=${CMAKE_BINARY_DIR}/ucrt.specs")
+target_link_libraries(windows_stub PRIVATE zstd_decoder z shell32)
+set_target_properties(windows_stub PROPERTIES LINKER_LANGUAGE C OUTPUT_NAME windows-x64 SUFFIX .exe
+  RUNTIME_OUTPUT_DIRECTORY "${STAGE_DIR}/lib/zembra/stubs")
 
 # Programs that only the tests and the demo use.
 file(GLOB WINDOWS_TEST_PROGRAMS CONFIGURE_DEPENDS tests/win/*.c)

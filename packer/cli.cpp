@@ -10,13 +10,13 @@
 #include "command_line.h"
 #include "identity_check.h"
 #include "interrupt_cleanup.h"
-#include "link.h"
-#include "link_linux.h"
 #include "pack.h"
 #include "progress.h"
+#include "stub.h"
 #include "tool.h"
 #include "utf8.h"
 #include "work_dir.h"
+#include "write_launcher.h"
 
 namespace {
 
@@ -60,9 +60,10 @@ int run_link(const CommandLine& line) {
         return fail("block '" + printable(line.input) + "': " + std::strerror(errno));
     }
     if (!S_ISREG(info.st_mode)) return fail("block '" + printable(line.input) + "' is not a regular file");
+    LauncherParts parts;
     OutputFile output;
-    if (!output.create(line.output, &error) ||
-        !link_launcher(*find_target(line.target), line.input, line.identity, &output, &error) ||
+    if (!prepare_launcher(*find_target(line.target), line.identity, &parts, &error) ||
+        !output.create(line.output, &error) || !write_launcher(parts, line.input, &output, &error) ||
         !output.commit(0777, &error)) {
         return fail(error);
     }
@@ -71,7 +72,11 @@ int run_link(const CommandLine& line) {
 
 int run_build(const CommandLine& line) {
     std::string error;
-    if (!check_link_inputs(line, &error) || !output_can_be_written(line.output, &error)) return fail(error);
+    LauncherParts parts;
+    if (!check_link_inputs(line, &error) || !output_can_be_written(line.output, &error) ||
+        !prepare_launcher(*find_target(line.target), line.identity, &parts, &error)) {
+        return fail(error);
+    }
     // Linux programs have no extension that would single out the main one.
     if (line.target == "linux" && line.main.empty()) return fail("--target linux needs --main to name the main program");
     WorkDir work;
@@ -83,7 +88,7 @@ int run_build(const CommandLine& line) {
     // Created only now, so that an output inside the input directory is
     // never packed half-written.
     OutputFile output;
-    if (!output.create(line.output, &error) || !link_launcher(*find_target(line.target), block, line.identity, &output, &error) ||
+    if (!output.create(line.output, &error) || !write_launcher(parts, block, &output, &error) ||
         !output.commit(0777, &error)) {
         return fail(error);
     }

@@ -12,7 +12,7 @@
 #include "derived_identity.h"
 #include "host.h"
 #include "launcher/identity_defaults.h"
-#include "link_linux.h"
+#include "stub.h"
 #include "tool.h"
 
 namespace {

@@ -22,6 +22,7 @@ public:
     bool create(const std::string& destination, std::string* error);
 
     int fd() const { return fd_; }
+    const std::string& destination() const { return destination_; }
     // Absolute, so that tools running in another directory can write it.
     const std::string& temporary_path() const { return temporary_; }
     // Closes the descriptor, for outputs that another program writes.

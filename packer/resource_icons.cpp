@@ -30,7 +30,7 @@ bool ends_with_nocase(const std::string& text, const char* suffix) {
 }
 
 bool looks_like_ico(const std::string& path, const std::string& bytes) {
-    return ends_with_nocase(path, ".ico") || (bytes.size() >= 4 && le32(bytes, 0) == 0x00010000);
+    return ends_with_nocase(path, ".ico") || (bytes.size() >= 4 && get_le32(bytes, 0) == 0x00010000);
 }
 
 // The .png files of a directory, by name, so the choice among pictures of
@@ -81,11 +81,11 @@ bool read_picture(const std::string& path, const std::string& bytes, std::vector
 }  // namespace
 
 bool parse_ico(const std::string& bytes, std::vector<IconImage>* icons, std::string* reason) {
-    if (bytes.size() < 6 || le16(bytes, 0) != 0 || le16(bytes, 2) != 1) {
+    if (bytes.size() < 6 || get_le16(bytes, 0) != 0 || get_le16(bytes, 2) != 1) {
         *reason = "no icon file header";
         return false;
     }
-    const size_t count = le16(bytes, 4);
+    const size_t count = get_le16(bytes, 4);
     const size_t directory_end = 6 + 16 * count;
     if (count == 0) {
         *reason = "it holds no image";
@@ -103,17 +103,17 @@ bool parse_ico(const std::string& bytes, std::vector<IconImage>* icons, std::str
         icon.height = static_cast<uint8_t>(bytes[at + 1]);
         icon.colors = static_cast<uint8_t>(bytes[at + 2]);
         icon.reserved = static_cast<uint8_t>(bytes[at + 3]);
-        icon.planes = le16(bytes, at + 4);
-        icon.bit_count = le16(bytes, at + 6);
-        const size_t size = le32(bytes, at + 8), offset = le32(bytes, at + 12);
+        icon.planes = get_le16(bytes, at + 4);
+        icon.bit_count = get_le16(bytes, at + 6);
+        const size_t size = get_le32(bytes, at + 8), offset = get_le32(bytes, at + 12);
         if (size == 0 || offset < directory_end || offset > bytes.size() || size > bytes.size() - offset) {
             *reason = "image " + std::to_string(i + 1) + " lies outside the file";
             return false;
         }
         icon.data = bytes.substr(offset, size);
         // An icon image is a PNG file or a DIB starting with a bitmap info header.
-        const bool dib = size >= 40 && (le32(icon.data, 0) == 40 || le32(icon.data, 0) == 108 ||
-                                         le32(icon.data, 0) == 124);
+        const bool dib = size >= 40 && (get_le32(icon.data, 0) == 40 || get_le32(icon.data, 0) == 108 ||
+                                         get_le32(icon.data, 0) == 124);
         if (!is_png(icon.data) && !dib) {
             *reason = "image " + std::to_string(i + 1) + " is neither a PNG nor a bitmap";
             return false;

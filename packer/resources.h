@@ -2,11 +2,16 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "identity.h"
+#include "pe_resources.h"
 
-// Compiles the resources for `identity` into the object file `object_path`
-// with the cross toolchain's resource compiler, working in `work_dir`.
-// False with a one-line reason in `error` on bad input or a tool failure.
-bool write_resource_object(const Identity& identity, const std::string& work_dir, const std::string& object_path,
-                           std::string* error);
+// Code page recorded in every resource entry of the image.
+inline constexpr uint32_t resource_code_page = 1252;
+
+// The manifest (24/1), the icons (3/1..n), their group (14/1) and the
+// version block (16/1) for `identity`. The manifest and the default icons
+// come from the packer's data files. False with one line in `error` on bad
+// icon input or a missing data file.
+bool launcher_resources(const Identity& identity, std::vector<Resource>* resources, std::string* error);

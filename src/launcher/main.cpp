@@ -45,19 +45,19 @@ uint32_t launcher_main() {
     append_widened(pid_value, pid_text, 128);
     set_env_var("ZEMBRA_ONEFILE_PARENT", pid_value);
 
-    bool expanded = expand_spec(launcher.target_dir, launcher_unpack_spec, path_capacity);
+    bool expanded = expand_spec(launcher.target_dir, launcher_unpack_spec(), path_capacity);
     char16_t full[path_capacity];
     size_t length = os_full_path(launcher.target_dir, full, path_capacity);
     if (length == 0 || length >= path_capacity) {
         // A failed expansion can leave nothing that normalises (an empty
         // text); its message then says more than a silent stop would.
-        if (!expanded) fatal_expand_spec(launcher_unpack_spec);
+        if (!expanded) fatal_expand_spec(launcher_unpack_spec());
         fatal_stop();
     }
     text_copy(launcher.target_dir, full, path_capacity);
-    launcher.attached_cursor = launcher_attached_data;
-    launcher.attached_remaining = launcher_attached_size;
-    if (!expanded) fatal_expand_spec(launcher_unpack_spec);
+    launcher.attached_cursor = launcher_attached_data();
+    launcher.attached_remaining = launcher_attached_size();
+    if (!expanded) fatal_expand_spec(launcher_unpack_spec());
 
     if (!os_add_ctrl_handler(console_ctrl_handler)) fatal_message(msg_register_handler);
 

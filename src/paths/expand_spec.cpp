@@ -81,15 +81,15 @@ bool append_placeholder(char16_t* output, size_t capacity, Placeholder which) {
     case Placeholder::cache_dir:
         return append_known_folder(output, capacity, KnownFolder::local_app_data);
     case Placeholder::company:
-        text_append(output, launcher_company, capacity);
+        text_append(output, launcher_company(), capacity);
         return true;
     case Placeholder::product:
-        text_append(output, launcher_product, capacity);
+        text_append(output, launcher_product(), capacity);
         return true;
     case Placeholder::version:
     case Placeholder::file_version:
     case Placeholder::product_version:
-        text_append(output, launcher_version, capacity);
+        text_append(output, launcher_version(), capacity);
         return true;
     case Placeholder::random:
         append_held_random(output, capacity);

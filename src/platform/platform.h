@@ -26,6 +26,12 @@ char16_t** os_runtime_args(int* count);
 // Take the current directory out of the DLL search order (no-op on POSIX).
 void os_restrict_dll_search();
 
+// The address at which the image's first byte is mapped, and the descriptor
+// of what the packer built into it (launcher/image_descriptor.h).
+struct ImageDescriptor;
+const unsigned char* os_image_base();
+const ImageDescriptor* os_image_descriptor();
+
 // ---- environment ----------------------------------------------------------
 
 // Reads a variable into `value` (capacity in units, NUL included). Returns

@@ -221,14 +221,24 @@ class DefaultLauncher(WineTestCase):
         # page-aligned in the file, so the block can be mapped rather than copied
         self.assertEqual(opt.FileAlignment, 4096)
         self.assertEqual([s.PointerToRawData % 4096 for s in pe.sections], [0] * len(pe.sections))
+        # what the packer wrote into the headers agrees with the image
+        self.assertEqual(opt.CheckSum, pe.generate_checksum())
+        self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0)
+        self.assertEqual(pe.DIRECTORY_ENTRY_RESOURCE.struct.TimeDateStamp, 0)
+        ends = [s.VirtualAddress + s.Misc_VirtualSize for s in pe.sections]
+        self.assertEqual(opt.SizeOfImage, -(-ends[-1] // opt.SectionAlignment) * opt.SectionAlignment)
+        for after, end in zip(pe.sections[1:], ends):
+            self.assertEqual(after.VirtualAddress, -(-end // opt.SectionAlignment) * opt.SectionAlignment,
+                             after.Name)
+        self.assertEqual(pe.sections[-1].PointerToRawData + pe.sections[-1].SizeOfRawData,
+                         self.exe.stat().st_size)
 
-    def test_imports_only_system_libraries_and_the_c_runtime(self):
+    def test_imports_only_system_libraries_and_the_universal_c_runtime(self):
         pe = self.image.pe
         names = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
-        # msvcrt, not the Universal C runtime: the toolchain's static C++
-        # runtime libraries are built for msvcrt.
-        self.assertLessEqual(names, {"kernel32.dll", "shell32.dll", "msvcrt.dll"})
-        self.assertIn("msvcrt.dll", names)
+        runtime = {name for name in names if name.startswith("api-ms-win-crt-")}
+        self.assertIn("api-ms-win-crt-runtime-l1-1-0.dll", runtime)
+        self.assertEqual(names - runtime, {"kernel32.dll", "shell32.dll"})
         self.assertFalse(hasattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT"))
         self.assertFalse(hasattr(pe, "DIRECTORY_ENTRY_EXPORT"))
 

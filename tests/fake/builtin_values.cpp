@@ -1,46 +1,54 @@
-// The built-in values of a launcher linked with the packer's defaults. The
-// block and the unpack spec are writable here (the launcher sees them as
-// constants), so that a test can run the whole main sequence over a block
-// and a spec of its own.
+// The image of a launcher written with the packer's defaults, laid out as
+// the packer lays it out: the descriptor points at the texts and the block.
+// Here the block and the unpack spec can be changed, so that a test can run
+// the whole main sequence over a block and a spec of its own.
 #include <cstdint>
 #include <cstring>
 
 #include "fake_builtin.h"
 #include "launcher/identity_defaults.h"
-
-extern "C" {
-unsigned char launcher_attached_data[fake_block_capacity];
-uint64_t launcher_attached_size = 0;
-char16_t launcher_unpack_spec[256];
-char16_t launcher_company[sizeof default_company];
-char16_t launcher_product[sizeof default_product];
-char16_t launcher_version[sizeof default_version];
-}
+#include "launcher/image_descriptor.h"
+#include "platform/platform.h"
 
 namespace {
 
-// The defaults are ASCII: each byte is one UTF-16 unit.
-void widen(char16_t* out, const char* text) {
-    while ((*out++ = static_cast<unsigned char>(*text++)) != 0) {
-    }
+constexpr size_t text_capacity = 256;   // units, NUL included
+constexpr size_t spec_at = 64, company_at = spec_at + 2 * text_capacity, product_at = company_at + 2 * text_capacity,
+                 version_at = product_at + 2 * text_capacity, block_at = 4096;
+
+alignas(4096) unsigned char fake_image[block_at + fake_block_capacity];
+ImageDescriptor fake_descriptor = empty_image_descriptor;
+
+BuiltinPlace put_text(size_t at, const std::u16string& text) {
+    std::memcpy(fake_image + at, text.c_str(), (text.size() + 1) * sizeof(char16_t));
+    return {at, text.size()};
 }
 
-// In place before any test runs, as the packer would have linked them.
-const bool defaults_in_place = [] {
-    widen(launcher_unpack_spec, default_unpack_spec);
-    widen(launcher_company, default_company);
-    widen(launcher_product, default_product);
-    widen(launcher_version, default_version);
+// The defaults are ASCII: each byte is one UTF-16 unit.
+BuiltinPlace put_default(size_t at, const char* text) {
+    std::u16string units;
+    while (*text != 0) units.push_back(static_cast<unsigned char>(*text++));
+    return put_text(at, units);
+}
+
+// The defaults, in place before any test runs.
+const bool defaults_set = [] {
+    fake_descriptor.unpack_spec = put_default(spec_at, default_unpack_spec);
+    fake_descriptor.company = put_default(company_at, default_company);
+    fake_descriptor.product = put_default(product_at, default_product);
+    fake_descriptor.version = put_default(version_at, default_version);
+    fake_descriptor.attached_data = {block_at, 0};
     return true;
 }();
 
 }  // namespace
 
+const unsigned char* os_image_base() { return fake_image; }
+const ImageDescriptor* os_image_descriptor() { return &fake_descriptor; }
+
 void fake_set_block(const std::string& bytes) {
-    std::memcpy(launcher_attached_data, bytes.data(), bytes.size());
-    launcher_attached_size = bytes.size();
+    std::memcpy(fake_image + block_at, bytes.data(), bytes.size());
+    fake_descriptor.attached_data = {block_at, bytes.size()};
 }
 
-void fake_set_unpack_spec(const std::u16string& spec) {
-    std::memcpy(launcher_unpack_spec, spec.c_str(), (spec.size() + 1) * sizeof(char16_t));
-}
+void fake_set_unpack_spec(const std::u16string& spec) { fake_descriptor.unpack_spec = put_text(spec_at, spec); }

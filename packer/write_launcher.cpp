@@ -1,0 +1,106 @@
+#include "write_launcher.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "elf_image.h"
+#include "fd_io.h"
+#include "image_plan.h"
+#include "pe_image.h"
+#include "resources.h"
+#include "utf8.h"
+
+namespace {
+
+bool write_failed(const OutputFile& output, std::string* error) {
+    *error = "cannot write '" + printable(output.destination()) + "': " + std::strerror(errno);
+    return false;
+}
+
+// Writes the plan, copying the block from `block`, and fills in the
+// checksum over everything written.
+bool write_plan(const ImagePlan& plan, int block, const std::string& block_path, OutputFile* output,
+                std::string* error) {
+    ImageChecksum checksum;
+    checksum.add(plan.head.data(), plan.head.size());
+    if (!write_fully(output->fd(), plan.head.data(), plan.head.size())) return write_failed(*output, error);
+    std::vector<char> buffer(1 << 20);
+    for (uint64_t left = plan.block_size; left > 0;) {
+        const size_t want = left < buffer.size() ? static_cast<size_t>(left) : buffer.size();
+        const ssize_t got = read_fully(block, buffer.data(), want);
+        if (got != static_cast<ssize_t>(want)) {
+            *error = "cannot read block '" + printable(block_path) + "': " +
+                     (got < 0 ? std::strerror(errno) : "it became shorter while it was read");
+            return false;
+        }
+        checksum.add(buffer.data(), want);
+        if (!write_fully(output->fd(), buffer.data(), want)) return write_failed(*output, error);
+        left -= want;
+    }
+    checksum.add(plan.tail.data(), plan.tail.size());
+    if (!write_fully(output->fd(), plan.tail.data(), plan.tail.size())) return write_failed(*output, error);
+    if (plan.checksum_at != 0) {
+        std::string field(4, '\0');
+        const uint32_t sum = checksum.finish(plan.head.size() + plan.block_size + plan.tail.size());
+        for (int i = 0; i < 4; ++i) field[i] = static_cast<char>(sum >> (8 * i) & 0xFF);
+        if (pwrite(output->fd(), field.data(), 4, static_cast<off_t>(plan.checksum_at)) != 4)
+            return write_failed(*output, error);
+    }
+    return true;
+}
+
+// Lays out the launcher for a block of `block_size` bytes.
+bool plan(const LauncherParts& parts, uint64_t block_size, ImagePlan* plan, std::string* error) {
+    const BuiltinData data = lay_out_builtin_data(block_size, parts.identity);
+    PlanFault fault;
+    std::string reason;
+    const bool planned = parts.target->has_resources
+                             ? plan_pe_image(parts.stub.bytes, data, parts.resources, resource_code_page, plan, &fault,
+                                             &reason)
+                             : plan_elf_image(parts.stub.bytes, data, plan, &fault, &reason);
+    if (!planned) {
+        *error = fault == PlanFault::too_big ? reason
+                                             : "the " + parts.target->name + " launcher stub '" +
+                                                   printable(parts.stub.path) + "' is unusable: " + reason;
+    }
+    return planned;
+}
+
+}  // namespace
+
+bool prepare_launcher_from(const LauncherTarget& target, const Identity& identity, const Stub& stub,
+                           LauncherParts* parts, std::string* error) {
+    parts->target = &target;
+    parts->identity = identity;
+    parts->stub = stub;
+    if (target.has_resources && !launcher_resources(identity, &parts->resources, error)) return false;
+    ImagePlan empty;
+    return plan(*parts, 0, &empty, error);
+}
+
+bool prepare_launcher(const LauncherTarget& target, const Identity& identity, LauncherParts* parts,
+                      std::string* error) {
+    Stub stub;
+    return read_stub(target, &stub, error) && prepare_launcher_from(target, identity, stub, parts, error);
+}
+
+bool write_launcher(const LauncherParts& parts, const std::string& block_path, OutputFile* output,
+                    std::string* error) {
+    const int block = open(block_path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info;
+    if (block < 0 || fstat(block, &info) != 0) {
+        *error = "cannot read block '" + printable(block_path) + "': " + std::strerror(errno);
+        if (block >= 0) close(block);
+        return false;
+    }
+    ImagePlan image;
+    const bool written = plan(parts, static_cast<uint64_t>(info.st_size), &image, error) &&
+                         write_plan(image, block, block_path, output, error);
+    close(block);
+    return written;
+}
