@@ -122,6 +122,7 @@ class ConcurrentStarts(WineTestCase):
         finally:
             holder.stdin.close()
             holder.wait(timeout=60)
+            holder.stdout.close()
 
 
 class LinuxLaunchersTogether(unittest.TestCase):
