@@ -68,6 +68,7 @@ public:
 private:
     CLI::Validator whole_number(const std::string& option, int low, int high);
     CLI::Validator target_name();
+    CLI::Validator layout();
     void add_input(CLI::App* command, CommandLine* line);
     void add_packing(CLI::App* command, CommandLine* line);
     void add_identity(CLI::App* command, CommandLine* line);
@@ -97,6 +98,18 @@ CLI::Validator Description::target_name() {
         [this](std::string& text) {
             if (find_target(text) != nullptr) return std::string();
             std::string reason = "option --target takes windows or linux, not '" + text + "'";
+            if (problem.empty()) problem = reason;
+            return reason;
+        },
+        "");
+}
+
+CLI::Validator Description::layout() {
+    return CLI::Validator(
+        [this](std::string& text) {
+            BlockLayout named;
+            if (find_layout(text, &named)) return std::string();
+            std::string reason = "option --layout takes " + layout_choices() + ", not '" + text + "'";
             if (problem.empty()) problem = reason;
             return reason;
         },
@@ -136,6 +149,25 @@ void Description::add_packing(CLI::App* command, CommandLine* line) {
         ->type_name("N")
         ->transform(whole_number("--threads", 1, ZSTD_cParam_getBounds(ZSTD_c_nbWorkers).upperBound))
         ->default_str("one per core, " + std::to_string(c.threads) + " here")
+        ->group(group);
+    command->add_option_function<std::string>(
+               "--layout", [&c](const std::string& name) { find_layout(name, &c.layout); },
+               "indexed: the stream cut into frames listed in an\n"
+               "index, so a launcher checks its files without\n"
+               "decoding and decodes only what it must write;\n"
+               "single-frame: one frame")
+        ->type_name("L")
+        ->check(layout())
+        ->default_str(layout_name(c.layout))
+        ->group(group);
+    const int unit = frame_target_unit_log;
+    command->add_option_function<int>(
+               "--frame-size", [&c, unit](int mib) { c.frame_target = static_cast<uint64_t>(mib) << unit; },
+               "MiB of content per frame of an indexed block,\n1 to " +
+                   std::to_string(max_frame_target >> unit))
+        ->type_name("MIB")
+        ->transform(whole_number("--frame-size", 1, static_cast<int>(max_frame_target >> unit)))
+        ->default_str(std::to_string(c.frame_target >> unit))
         ->group(group);
 }
 

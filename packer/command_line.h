@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "block_writer.h"
+#include "frame_encoder.h"
 #include "identity.h"
 
 struct CommandLine {

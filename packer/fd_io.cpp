@@ -19,10 +19,13 @@ ssize_t read_fully(int fd, void* buffer, size_t count) {
     return static_cast<ssize_t>(done);
 }
 
-bool write_fully(int fd, const void* buffer, size_t count) {
+namespace {
+
+// Writes at `offset`, or at the file offset when `offset` is negative.
+bool write_all(int fd, const void* buffer, size_t count, off_t offset) {
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     while (count > 0) {
-        ssize_t put = write(fd, bytes, count);
+        ssize_t put = offset < 0 ? write(fd, bytes, count) : pwrite(fd, bytes, count, offset);
         if (put < 0 && errno == EINTR) continue;
         if (put < 0) return false;
         if (put == 0) {
@@ -31,8 +34,17 @@ bool write_fully(int fd, const void* buffer, size_t count) {
         }
         bytes += put;
         count -= static_cast<size_t>(put);
+        if (offset >= 0) offset += put;
     }
     return true;
+}
+
+}  // namespace
+
+bool write_fully(int fd, const void* buffer, size_t count) { return write_all(fd, buffer, count, -1); }
+
+bool write_fully_at(int fd, const void* buffer, size_t count, off_t offset) {
+    return write_all(fd, buffer, count, offset);
 }
 
 bool read_whole_file(const std::string& path, std::string* bytes) {

@@ -13,6 +13,9 @@ ssize_t read_fully(int fd, void* buffer, size_t count);
 // Writes all `count` bytes; false with errno set on failure.
 bool write_fully(int fd, const void* buffer, size_t count);
 
+// The same at `offset`, leaving the file offset alone.
+bool write_fully_at(int fd, const void* buffer, size_t count, off_t offset);
+
 // Reads a whole file into `bytes`; false with errno set on failure.
 bool read_whole_file(const std::string& path, std::string* bytes);
 

@@ -2,26 +2,25 @@
 
 #include <cstdio>
 
+#include "block_writer.h"
 #include "entry_stream.h"
+#include "indexed_block.h"
 #include "output_file.h"
 #include "payload/block_format.h"
 #include "progress.h"
 #include "tool.h"
 #include "utf8.h"
 
-bool write_block(const InputTree& tree, const PackSettings& settings, int fd, std::string* error) {
-    // The whole entry stream: names, headers, data and the end marker.
-    uint64_t total = end_marker_bytes;
-    for (const InputFile& file : tree.files) total += entry_header_bytes(file.entry_name.size()) + file.size;
-    Progress progress(settings.show_progress, total);
+namespace {
 
+bool write_single_frame_block(const InputTree& tree, const PackSettings& settings, Progress* progress, int fd,
+                              std::string* error) {
     BlockWriter writer;
-    writer.on_progress = [&](uint64_t consumed) { progress.update(consumed); };
+    writer.on_progress = [&](uint64_t consumed) { progress->update(consumed); };
     if (!writer.begin(fd, settings.compression, error)) return false;
     FileSnapshot snapshot;
     for (const InputFile& file : tree.files) {
-        std::string shown = "'" + printable(file.relative) + "'";
-        if (!take_snapshot(file.path, shown, file.size, settings.snapshot, &snapshot, error)) return false;
+        if (!snapshot_entry(file, settings.snapshot, &snapshot, error)) return false;
         // The header is written from the snapshot, whose bytes are the ones
         // compressed below: size and checksum always describe the data.
         std::vector<unsigned char> header = entry_header(file.entry_name, snapshot.size, stored_checksum(snapshot.crc));
@@ -33,9 +32,27 @@ bool write_block(const InputTree& tree, const PackSettings& settings, int fd, st
         if (!ok) return false;
     }
     std::vector<unsigned char> end = end_marker();
-    if (!writer.write(end.data(), end.size(), error) || !writer.finish(error)) return false;
-    progress.finish();
-    return true;
+    return writer.write(end.data(), end.size(), error) && writer.finish(error);
+}
+
+}  // namespace
+
+bool snapshot_entry(const InputFile& file, const SnapshotSettings& settings, FileSnapshot* snapshot,
+                    std::string* error) {
+    std::string shown = "'" + printable(file.relative) + "'";
+    return take_snapshot(file.path, shown, file.size, settings, snapshot, error);
+}
+
+bool write_block(const InputTree& tree, const PackSettings& settings, int fd, std::string* error) {
+    // The whole entry stream: names, headers, data and the end marker.
+    uint64_t total = end_marker_bytes;
+    for (const InputFile& file : tree.files) total += entry_header_bytes(file.entry_name.size()) + file.size;
+    Progress progress(settings.show_progress, total);
+    bool indexed = settings.compression.layout == BlockLayout::indexed && !tree.files.empty();
+    bool ok = indexed ? write_indexed_block(tree, settings, &progress, fd, error)
+                      : write_single_frame_block(tree, settings, &progress, fd, error);
+    if (ok) progress.finish();
+    return ok;
 }
 
 bool pack_directory(const std::string& input_dir, const std::string& main_relative, const PackSettings& settings,

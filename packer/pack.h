@@ -3,9 +3,10 @@
 
 #include <string>
 
-#include "block_writer.h"
+#include "frame_encoder.h"
 #include "file_snapshot.h"
 #include "input_tree.h"
+#include "progress.h"
 
 struct PackSettings {
     CompressionSettings compression;
@@ -13,7 +14,14 @@ struct PackSettings {
     bool show_progress = false;
 };
 
-// Writes the block for the collected files to `fd`, reading each file once.
+// Reads `file` once, naming it by its relative path in `error` when it cannot
+// be read or is no longer the size it was listed with.
+bool snapshot_entry(const InputFile& file, const SnapshotSettings& settings, FileSnapshot* snapshot,
+                    std::string* error);
+
+// Writes the block for the collected files to `fd`, reading each file once,
+// in the layout the settings ask for. With no file at all there is nothing to
+// index, and the block is a single frame holding only the end marker.
 bool write_block(const InputTree& tree, const PackSettings& settings, int fd, std::string* error);
 
 // Collects `input_dir` (warnings go to standard error), then writes the

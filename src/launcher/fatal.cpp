@@ -1,5 +1,6 @@
 #include "launcher/fatal.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,14 @@ constexpr size_t message_path_capacity = 3 * path_capacity + 1;
     std::abort();   // only if the signal did not end the process
 }
 
+// Threads that decode at the same time may meet failures at the same time.
+// The first to report one ends the process; the others wait for that, so
+// one line is written and the process is ended once.
+void claim_the_ending() {
+    static std::atomic<bool> claimed{false};
+    if (claimed.exchange(true)) os_hold_thread();
+}
+
 }  // namespace
 
 void fatal_with_code(const char* message, uint32_t code) {
@@ -38,6 +47,7 @@ void fatal_with_code(const char* message, uint32_t code) {
 }
 
 void fatal_exit_with_code(const char* message, uint32_t code) {
+    claim_the_ending();
     fatal_with_code(message, code);
     std::exit(fatal_exit_code);
 }
@@ -45,6 +55,7 @@ void fatal_exit_with_code(const char* message, uint32_t code) {
 // Paths and templates are written as UTF-8, so that a name outside the
 // current code page still reaches the reader whole.
 void fatal_expand_spec(const char16_t* spec) {
+    claim_the_ending();
     static char text[message_path_capacity];
     text_to_utf8(spec, text, sizeof text);
     std::fprintf(stderr, "Error, couldn't runtime expand spec '%s'.\n", text);
@@ -53,6 +64,7 @@ void fatal_expand_spec(const char16_t* spec) {
 }
 
 void fatal_open_for_writing(const char16_t* path) {
+    claim_the_ending();
     static char text[message_path_capacity];
     text_to_utf8(path, text, sizeof text);
     std::fprintf(stderr, "Error, failed to open '%s' for writing.\n", text);
@@ -60,10 +72,14 @@ void fatal_open_for_writing(const char16_t* path) {
 }
 
 void fatal_message(const char* message) {
+    claim_the_ending();
     std::puts(message);
     std::exit(fatal_exit_code);
 }
 
 // The stops without a message: the same exit code as every other failure
 // before the child starts, without flushing or running anything else.
-void fatal_stop() { std::_Exit(fatal_exit_code); }
+void fatal_stop() {
+    claim_the_ending();
+    std::_Exit(fatal_exit_code);
+}

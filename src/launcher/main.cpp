@@ -12,6 +12,8 @@
 #include "paths/binary_path.h"
 #include "paths/expand_spec.h"
 #include "payload/attached.h"
+#include "payload/index_reader.h"
+#include "payload/indexed_unpack.h"
 #include "payload/unpack.h"
 #include "platform/platform.h"
 
@@ -61,9 +63,13 @@ uint32_t launcher_main() {
 
     if (!os_add_ctrl_handler(console_ctrl_handler)) fatal_message(msg_register_handler);
 
-    open_attached();
-    unpack_entries();
-    close_attached();
+    if (attached_has_index()) {
+        unpack_indexed_entries();
+    } else {
+        open_attached();
+        unpack_entries();
+        close_attached();
+    }
 
     publish_location(arg_count > 0 ? args[0] : nullptr);
     ChildCommand command = prepare_child_command();

@@ -2,7 +2,9 @@
 // storage. Every buffer exists from process start to end and starts out all
 // zero; each wide buffer's capacity counts its terminating NUL. The heap
 // holds only what the fields point to: the decoder's window and context
-// (from open_attached to close_attached) and the known directories' copies.
+// (from open_attached to close_attached), the frames and entries of an
+// index (while an indexed block is unpacked; each decoding thread holds a
+// decoder of its own meanwhile) and the known directories' copies.
 #pragma once
 
 #include <zstd.h>
@@ -12,6 +14,7 @@
 #include <cstdint>
 
 #include "payload/block_format.h"   // path_capacity, entry_name_capacity
+#include "payload/index_reader.h"   // AttachedIndex
 #include "platform/platform.h"
 
 inline constexpr size_t launcher_dir_capacity = path_capacity + 1;   // holds a binary_path result
@@ -21,6 +24,8 @@ inline constexpr size_t binary_path_capacity = 4097;
 inline constexpr size_t decode_window_size = 131072;
 inline constexpr size_t known_dirs_capacity = 1024;
 inline constexpr size_t env_value_capacity = 32768;      // the longest value the system keeps, and its NUL
+inline constexpr uint32_t threads_max = 4;                // that check files or decode frames at once
+inline constexpr size_t checksum_buffer_size = 1 << 20;   // each checking thread's
 
 using PathBuffer = char16_t[path_capacity];
 
@@ -40,6 +45,14 @@ struct LauncherState {
     bool window_filled;                     // the last call filled the whole window
     ZSTD_DCtx* decode_context;
     size_t input_released;                  // bytes of decode_input handed back to the system
+
+    // Files already on disk are read into these to be checksummed, one
+    // buffer per checking thread; the first also serves the single stream.
+    unsigned char checksum_buffers[threads_max][checksum_buffer_size];
+
+    // The index of an indexed block, from read_attached_index to
+    // release_attached_index; its frames and entries lie on the heap.
+    AttachedIndex attached_index;
 
     // Directories known to exist in this run: heap copies, kept to the end.
     char16_t* known_dirs[known_dirs_capacity];

@@ -1,28 +1,46 @@
 #include <zlib.h>
 
+#include "launcher/state.h"
 #include "payload/block_format.h"
+#include "payload/in_place.h"
 #include "payload/unpack.h"
 #include "platform/platform.h"
 
-uint32_t existing_file_checksum(const char16_t* path) {
-    FileView view;
-    if (!os_map_file(path, &view)) return 0;
-    // The whole file, in pieces that fit zlib's length type: a size cut to 32
-    // bits would checksum only part of a file of 4 GiB or more. Each piece is
-    // handed back once checksummed, so a large file never sits in memory
-    // whole.
-    constexpr uint64_t max_piece = 1u << 20;
+// Read into a buffer rather than mapped: reading costs a copy from the
+// system's cache, while a mapping costs a page fault for every page of every
+// file, and those dominate the check of a warm start. The file is read to
+// its end, so a size of 4 GiB or more is covered whole.
+uint32_t file_checksum(const char16_t* path, unsigned char* buffer) {
+    ReadHandle file = os_open_for_read(path);
+    if (file == nullptr) return 0;
     uLong crc = crc32(0, Z_NULL, 0);
-    const unsigned char* data = view.data;
-    for (uint64_t left = view.size; left > 0;) {
-        uInt piece = static_cast<uInt>(left < max_piece ? left : max_piece);
-        crc = crc32(crc, data, piece);
-        os_release_pages(data, piece);
-        data += piece;
-        left -= piece;
+    uint64_t total = 0;
+    for (;;) {
+        uint32_t got = 0;
+        if (!os_read_file(file, buffer, checksum_buffer_size, &got)) {
+            os_close_read(file);
+            return 0;
+        }
+        if (got == 0) break;
+        crc = crc32(crc, buffer, got);
+        total += got;
     }
-    os_unmap_file(&view);
+    os_close_read(file);
     // 0 stands for "no usable file"; a real CRC of 0 is reported as 1, as the
     // packer stores it.
+    if (total == 0) return 0;
     return stored_checksum(static_cast<uint32_t>(crc));
+}
+
+uint32_t existing_file_checksum(const char16_t* path) { return file_checksum(path, launcher.checksum_buffers[0]); }
+
+// A stored 0 would equal the checksum of a missing file, so it never counts
+// as a match: the entry is written rather than silently left out. An empty
+// file has no checksum to compare (it reads as missing): one that is there
+// is in place, and rewriting it at every start would fail while a running
+// program holds it.
+bool file_in_place(const char16_t* path, uint32_t stored, uint64_t size, unsigned char* buffer) {
+    uint64_t found = 0;
+    if (size == 0) return os_file_size(path, &found) && found == 0;
+    return stored != 0 && file_checksum(path, buffer) == stored;
 }

@@ -36,7 +36,7 @@ bool target_dir_lock_tried();
 void unlock_target_dir();
 
 // os_open_for_write, but while this launcher holds the lock it waits out
-// another launcher that is only checking the file (its read handle or view
+// another launcher that is only checking the file (its read handle
 // forbids the open for a moment), up to about two seconds. A file still in
 // use after that, such as one a running program holds, fails as before.
 FileHandle open_for_writing_under_lock(const char16_t* path);

@@ -5,6 +5,7 @@
 #include "launcher/text.h"
 #include "payload/attached.h"
 #include "payload/block_format.h"
+#include "payload/in_place.h"
 #include "payload/target_lock.h"
 #include "platform/platform.h"
 
@@ -29,30 +30,8 @@ bool read_entry_name() {
     }
 }
 
-// entry_path = target_dir, one separator, the name with its backslashes
-// turned into the system's separator.
-void build_entry_path() {
-    const char16_t* dir = launcher.target_dir;
-    const char16_t* name = launcher.entry_name;
-    size_t dir_length = text_length(dir);
-    size_t name_length = text_length(name);
-    if (dir_length + 1 + name_length + 1 > path_capacity) fatal_stop();
-    char16_t* out = launcher.entry_path;
-    for (size_t i = 0; i < dir_length; ++i) *out++ = dir[i];
-    *out++ = path_separator;
-    for (size_t i = 0; i < name_length; ++i) *out++ = name[i] == u'\\' ? path_separator : name[i];
-    *out = 0;
-}
-
-// A stored 0 would equal the checksum of a missing file, so it never counts
-// as a match: the entry is written rather than silently left out. An empty
-// file has no checksum to compare (it reads as missing): one that is there
-// is in place, and rewriting it at every start would fail while a running
-// program holds it.
 bool already_on_disk(uint32_t stored, uint64_t size) {
-    uint64_t found = 0;
-    if (size == 0) return os_file_size(launcher.entry_path, &found) && found == 0;
-    return stored != 0 && existing_file_checksum(launcher.entry_path) == stored;
+    return file_in_place(launcher.entry_path, stored, size, launcher.checksum_buffers[0]);
 }
 
 // The first entry of a run that needs writing waits for any other launcher
@@ -86,21 +65,34 @@ void copy_entry_data(uint64_t size, FileHandle file) {
     while (size > 0) {
         uint32_t piece = size < write_chunk_size ? static_cast<uint32_t>(size) : static_cast<uint32_t>(write_chunk_size);
         read_attached(launcher.write_chunk, piece);
-        uint32_t written = 0;
-        if (!os_write_file(file, launcher.write_chunk, piece, &written))
-            fatal_exit_with_code(msg_unpack, os_last_error());
-        // A short count without an error would leave a truncated file behind
-        // a successful start.
-        if (written != piece) fatal_exit_with_code(msg_unpack, error_write_fault);
+        write_entry_piece(file, launcher.write_chunk, piece);
         size -= piece;
     }
 }
 
 }  // namespace
 
+void join_entry_path(char16_t* out, const char16_t* name, size_t name_length) {
+    const char16_t* dir = launcher.target_dir;
+    size_t dir_length = text_length(dir);
+    if (dir_length + 1 + name_length + 1 > path_capacity) fatal_stop();
+    for (size_t i = 0; i < dir_length; ++i) *out++ = dir[i];
+    *out++ = path_separator;
+    for (size_t i = 0; i < name_length; ++i) *out++ = name[i] == u'\\' ? path_separator : name[i];
+    *out = 0;
+}
+
+void write_entry_piece(FileHandle file, const void* data, uint32_t size) {
+    uint32_t written = 0;
+    if (!os_write_file(file, data, size, &written)) fatal_exit_with_code(msg_unpack, os_last_error());
+    // A short count without an error would leave a truncated file behind a
+    // successful start.
+    if (written != size) fatal_exit_with_code(msg_unpack, error_write_fault);
+}
+
 void unpack_entries() {
     while (read_entry_name()) {
-        build_entry_path();
+        join_entry_path(launcher.entry_path, launcher.entry_name, text_length(launcher.entry_name));
         if (launcher.main_exe_path[0] == 0) text_copy(launcher.main_exe_path, launcher.entry_path, path_capacity);
         uint64_t size = read_field(entry_size_bytes);
         uint32_t stored = static_cast<uint32_t>(read_field(entry_checksum_bytes));

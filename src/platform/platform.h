@@ -91,22 +91,10 @@ bool os_write_file(FileHandle file, const void* data, uint32_t size, uint32_t* w
 
 void os_close_file(FileHandle file);
 
-// A read-only view of a whole existing file, opened with full sharing.
-struct FileView {
-    const unsigned char* data;
-    uint64_t size;
-    void* file;     // system handles, owned by the view
-    void* mapping;
-};
-
-// False when the file is missing, empty, or cannot be opened or mapped.
-bool os_map_file(const char16_t* path, FileView* view);
-void os_unmap_file(FileView* view);
-
 // ---- memory ---------------------------------------------------------------
 
 // Says that the launcher will not read [data, data + size) again (decoded
-// attached data, a checksummed part of a file view): the whole pages inside
+// attached data): the whole pages inside
 // it may leave the process's resident memory. They stay mapped and read back
 // unchanged if touched, so this is only ever a hint. For read-only memory
 // that the system can read back from a file; never fails.
@@ -192,3 +180,33 @@ void os_sleep(uint32_t milliseconds);
 // The size of an existing regular file; false when `path` names nothing or
 // something else. Needs no access to the file's contents.
 bool os_file_size(const char16_t* path, uint64_t* size);
+
+// ---- reading existing files -------------------------------------------------
+
+using ReadHandle = void*;
+
+// Opens an existing regular file for reading, shared for reading, writing and
+// deleting, so that a file a running program holds can still be checked.
+// Null when `path` names nothing, something other than a regular file, or a
+// file that cannot be opened (on POSIX also one that another launcher is
+// writing: it is not to be read half written).
+ReadHandle os_open_for_read(const char16_t* path);
+
+// Reads the next bytes, at most `capacity`; `got` receives the count, 0 at the
+// end of the file. False when the read fails.
+bool os_read_file(ReadHandle file, void* buffer, uint32_t capacity, uint32_t* got);
+
+void os_close_read(ReadHandle file);
+
+// ---- threads ----------------------------------------------------------------
+
+// The processors this process may run on, at least 1.
+uint32_t os_processor_count();
+
+using ThreadHandle = void*;
+
+// Runs body(argument) on a new thread. Null when no thread can be started.
+ThreadHandle os_start_thread(void (*body)(void*), void* argument);
+
+// Waits until the thread has ended, then releases it.
+void os_join_thread(ThreadHandle thread);

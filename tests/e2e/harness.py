@@ -96,6 +96,19 @@ def build_launcher(input_dir, output_exe, *options):
     return Path(output_exe)
 
 
+def build_indexed_launcher(input_dir, output_exe, main, *link_options, frame_target=4 << 20):
+    """A launcher of `input_dir` whose block is indexed: packed by the packer
+    in one frame, indexed by zembra_index, linked by the packer with
+    `link_options`."""
+    from zembra_index import indexed_from_block
+
+    single = Path(output_exe).with_suffix(".single-block")
+    packer("pack", input_dir, "--main", main, "--level", "1", "-o", single)
+    indexed = Path(output_exe).with_suffix(".indexed-block")
+    indexed.write_bytes(indexed_from_block(single.read_bytes(), frame_target).block)
+    return link_launcher(indexed, output_exe, *link_options)
+
+
 def link_launcher(block, output_exe, *options):
     packer("link", block, "-o", output_exe, *options)
     return Path(output_exe)

@@ -17,7 +17,7 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import WINE, WIN_TOOLS, WineTestCase, build_launcher, packer, run_wine, windows_path
+from harness import WINE, WIN_TOOLS, WineTestCase, build_indexed_launcher, build_launcher, packer, run_wine, windows_path
 from verified_app import START_TOGETHER, VERIFY_POSIX_SOURCE, differences, make_app, rounds
 from zembra_block import default_target
 
@@ -68,8 +68,11 @@ class ConcurrentStarts(WineTestCase):
             "lib/zz-last.dll": 40 << 20,
         })
         cls.cache = cls.shared / "cache"
-        cls.launcher = build_launcher(cls.shared / "app", cls.shared / "launcher.exe",
-                                      "--main", "app.exe", "--unpack-spec", windows_path(cls.cache))
+        cls.launcher = cls.make_launcher(cls.shared / "app", cls.shared / "launcher.exe", windows_path(cls.cache))
+
+    @staticmethod
+    def make_launcher(app, exe, unpack_spec):
+        return build_launcher(app, exe, "--main", "app.exe", "--unpack-spec", unpack_spec)
 
     @classmethod
     def tearDownClass(cls):
@@ -133,10 +136,14 @@ class LinuxLaunchersTogether(unittest.TestCase):
         subprocess.run(["cc", "-O2", "-o", str(cls.work / "verify"), str(cls.work / "verify.c")], check=True)
         cls.files = make_app(cls.work / "app", {"data/empty": 0, "data/big.bin": 64 << 20, "lib/part.so": 1 << 20},
                              program=cls.work / "verify", main="app")
-        cls.launcher = cls.work / "App"
-        packer("build", cls.work / "app", "--main", "app", "--target", "linux", "--level", "1", "-o", cls.launcher)
+        cls.launcher = cls.make_launcher(cls.work / "app", cls.work / "App")
         cls.cache = cls.work / "cache"
         cls.target = default_target(cls.cache)
+
+    @staticmethod
+    def make_launcher(app, exe):
+        packer("build", app, "--main", "app", "--target", "linux", "--level", "1", "-o", exe)
+        return exe
 
     @classmethod
     def tearDownClass(cls):
@@ -200,6 +207,22 @@ class LinuxLaunchersTogether(unittest.TestCase):
         # second wrote, with the same bytes.
         self.assertEqual((first.returncode, out, err), verified)
         self.assertEqual(differences(self.target, self.files), [])
+
+
+class ConcurrentStartsIndexed(ConcurrentStarts):
+    """The same for a launcher of an indexed block."""
+
+    @staticmethod
+    def make_launcher(app, exe, unpack_spec):
+        return build_indexed_launcher(app, exe, "app.exe", "--unpack-spec", unpack_spec)
+
+
+class LinuxLaunchersTogetherIndexed(LinuxLaunchersTogether):
+    """The same for a Linux launcher of an indexed block."""
+
+    @staticmethod
+    def make_launcher(app, exe):
+        return build_indexed_launcher(app, exe, "app", "--target", "linux")
 
 
 if __name__ == "__main__":

@@ -19,8 +19,8 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import (PACKER, WIN_TOOLS, WINE, WINESERVER, WineTestCase, build_launcher, run_wine,
-                     windows_path, write_tree)
+from harness import (PACKER, WIN_TOOLS, WINE, WINESERVER, WineTestCase, build_indexed_launcher, build_launcher,
+                     run_wine, windows_path, write_tree)
 from verified_app import START_TOGETHER, differences, make_app, rounds
 from zembra_block import default_target, parse_block, stored_checksum
 
@@ -51,8 +51,11 @@ class KilledWhileUnpacking(WineTestCase):
         cls.files = make_app(cls.shared / "app", sizes)
         cls.total = sum(len(content) for content in cls.files.values())
         cls.cache = cls.shared / "cache"
-        cls.launcher = build_launcher(cls.shared / "app", cls.shared / "launcher.exe", "--main", "app.exe",
-                                      "--unpack-spec", windows_path(cls.cache))
+        cls.launcher = cls.make_launcher(cls.shared / "app", cls.shared / "launcher.exe", windows_path(cls.cache))
+
+    @staticmethod
+    def make_launcher(app, exe, unpack_spec):
+        return build_launcher(app, exe, "--main", "app.exe", "--unpack-spec", unpack_spec)
 
     @classmethod
     def tearDownClass(cls):
@@ -81,6 +84,15 @@ class KilledWhileUnpacking(WineTestCase):
                 self.assertEqual(run.out, f"verified {len(self.files)}\n")
                 self.assertEqual(differences(self.cache, self.files), [])
         print(f"\n  killed {killed_early} of {count} launchers before their unpack was whole", file=sys.stderr)
+
+
+class KilledWhileUnpackingIndexed(KilledWhileUnpacking):
+    """The same for a launcher of an indexed block, whose cold start writes
+    from several frames at once."""
+
+    @staticmethod
+    def make_launcher(app, exe, unpack_spec):
+        return build_indexed_launcher(app, exe, "app.exe", "--unpack-spec", unpack_spec)
 
 
 class FullDisk(WineTestCase):

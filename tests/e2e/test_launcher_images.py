@@ -75,7 +75,7 @@ class BadInput(WineTestCase):
     def refused(self, command, expected, out):
         result = subprocess.run([str(c) for c in command], capture_output=True, text=True)
         self.assertNotEqual(result.returncode, 0)
-        self.assertRegex(result.stderr, r"^packer: [^\n]+\n$")
+        self.assertRegex(result.stderr, r"^zembra: [^\n]+\n$")
         self.assertIn(expected, result.stderr)
         self.assertFalse(Path(out).exists())
         self.assertEqual([p.name for p in Path(out).parent.iterdir() if p.name.startswith(".")], [],
@@ -135,7 +135,7 @@ class BadInput(WineTestCase):
             with self.subTest(what):
                 result = packer("build", app, "-o", out, check=False)
                 self.assertNotEqual(result.returncode, 0)
-                self.assertRegex(result.stderr, r"^packer: cannot write [^\n]+\n$")
+                self.assertRegex(result.stderr, r"^zembra: cannot write [^\n]+\n$")
                 self.assertIn(expected, result.stderr)
                 self.assertFalse(out.exists())
 

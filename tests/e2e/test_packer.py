@@ -48,8 +48,9 @@ class PackTest(WineTestCase):
             "données/café.txt": "non-ASCII names",
         }
         write_tree(self.tmp / "in", files)
-        packer("pack", self.tmp / "in", "-o", self.tmp / "one.bin", "--threads", "1")
-        packer("pack", self.tmp / "in", "-o", self.tmp / "two.bin", "--threads", "2")
+        single = ("--layout", "single-frame")
+        packer("pack", self.tmp / "in", "-o", self.tmp / "one.bin", "--threads", "1", *single)
+        packer("pack", self.tmp / "in", "-o", self.tmp / "two.bin", "--threads", "2", *single)
         block = (self.tmp / "one.bin").read_bytes()
         self.assertEqual(block, (self.tmp / "two.bin").read_bytes(), "the worker count must not change the block")
 
@@ -120,7 +121,7 @@ class HelpTest(WineTestCase):
         for text in (shown, bare.stderr):
             for word in ("pack", "link", "build", "-o", "--main", "--company", "--product", "--version",
                          "--unpack-spec", "--description", "--original-filename", "--internal-name", "--icon",
-                         "--level", "--window-log", "--threads", "--help"):
+                         "--level", "--window-log", "--threads", "--layout", "--frame-size", "--help"):
                 self.assertRegex(text, rf"(^|\s){re.escape(word)}\b", word)
 
 

@@ -71,7 +71,7 @@ void fake_process_end() {
     for (FakeFile* file : live_files) delete file;
     live_files.clear();
     state.open_handles = 0;
-    state.open_views = 0;
+    state.open_reads = 0;
     state.locks_held = 0;
 }
 
@@ -195,27 +195,59 @@ void os_close_file(FileHandle file) {
     delete static_cast<FakeFile*>(file);
 }
 
-bool os_map_file(const char16_t* path, FileView* view) {
+namespace {
+
+struct FakeRead {
+    const unsigned char* data;
+    uint64_t size;
+    uint64_t position;
+};
+
+}  // namespace
+
+ReadHandle os_open_for_read(const char16_t* path) {
     auto memory = state.memory_files.find(path);
-    if (memory != state.memory_files.end() && memory->second.size > 0) {
-        *view = FileView{memory->second.data, memory->second.size, nullptr, nullptr};
-        ++state.open_views;
-        return true;
+    const unsigned char* data = nullptr;
+    uint64_t size = 0;
+    if (memory != state.memory_files.end()) {
+        data = memory->second.data;
+        size = memory->second.size;
+    } else {
+        auto it = state.files.find(path);
+        if (it == state.files.end() || state.unreadable.count(path)) return nullptr;
+        data = reinterpret_cast<const unsigned char*>(it->second.data());
+        size = it->second.size();
     }
-    auto it = state.files.find(path);
-    if (it == state.files.end() || it->second.empty() || state.unreadable.count(path)) return false;
-    view->data = reinterpret_cast<const unsigned char*>(it->second.data());
-    view->size = it->second.size();
-    view->file = nullptr;
-    view->mapping = nullptr;
-    ++state.open_views;
+    ++state.open_reads;
+    return new FakeRead{data, size, 0};
+}
+
+bool os_read_file(ReadHandle file, void* buffer, uint32_t capacity, uint32_t* got) {
+    state.read_sizes.push_back(capacity);
+    auto* read = static_cast<FakeRead*>(file);
+    uint64_t left = read->size - read->position;
+    uint32_t count = left < capacity ? static_cast<uint32_t>(left) : capacity;
+    std::memcpy(buffer, read->data + read->position, count);
+    read->position += count;
+    *got = count;
     return true;
 }
 
-void os_unmap_file(FileView* view) {
-    --state.open_views;
-    view->data = nullptr;
+void os_close_read(ReadHandle file) {
+    --state.open_reads;
+    delete static_cast<FakeRead*>(file);
 }
+
+uint32_t os_processor_count() { return state.processors; }
+
+ThreadHandle os_start_thread(void (*body)(void*), void* argument) {
+    if (state.thread_start_fails) return nullptr;
+    ++state.threads_started;
+    body(argument);
+    return &state;
+}
+
+void os_join_thread(ThreadHandle) { ++state.threads_joined; }
 
 void os_release_pages(const void* data, uint64_t size) {
     state.released.emplace_back(static_cast<const unsigned char*>(data), size);
@@ -290,6 +322,8 @@ LockResult os_lock_dir(const char16_t* dir, const char16_t* key, uint32_t timeou
     state.lock_dirs.emplace_back(dir);
     state.lock_keys.emplace_back(key);
     state.lock_timeouts.push_back(timeout_ms);
+    state.lock_dir_existed.push_back(fake_is_dir(dir));
+    state.opened_before_lock.push_back(state.opened_for_write.size());
     if (state.on_lock) state.on_lock();
     if (state.lock_fails) return LockResult::failed;
     if (state.lock_times_out) return LockResult::timed_out;

@@ -56,14 +56,16 @@ struct FakeOs {
     std::set<std::u16string> dirs{u"C:\\Users", u"C:\\Users\\user"};
     std::set<std::u16string> create_dir_fails;    // paths whose creation fails (error 5)
     std::set<std::u16string> open_fails;          // paths whose open for writing fails (error 5)
-    std::set<std::u16string> unreadable;          // paths that cannot be mapped
+    std::set<std::u16string> unreadable;          // paths that cannot be opened for reading
     // Existing files whose bytes lie in memory the test owns (too large for
-    // `files`); they can be mapped, not written.
+    // `files`); they can be read, not written.
     struct MemoryFile {
         const unsigned char* data;
         uint64_t size;
     };
     std::map<std::u16string, MemoryFile> memory_files;
+    int open_reads = 0;            // files open for reading
+    std::vector<uint32_t> read_sizes;   // the capacity of every os_read_file, in order
     int fail_write_at = -1;        // the n-th write (0-based) fails with write_error
     int short_write_at = -1;       // the n-th write reports one byte fewer, without failing
     uint32_t write_error = 112;    // ERROR_DISK_FULL
@@ -71,7 +73,6 @@ struct FakeOs {
     std::vector<std::u16string> opened_for_write; // every successful open, in order
     int writes = 0;
     int open_handles = 0;
-    int open_views = 0;
     // every os_release_pages call, in order: start and size
     std::vector<std::pair<const unsigned char*, uint64_t>> released;
     uint32_t last_error = 0;
@@ -97,6 +98,10 @@ struct FakeOs {
     std::vector<std::u16string> lock_dirs;   // every os_lock_dir call, in order
     std::vector<std::u16string> lock_keys;
     std::vector<uint32_t> lock_timeouts;   // the bound of every wait
+    // At each os_lock_dir: whether its directory existed, and how many
+    // files had been opened for writing before it.
+    std::vector<bool> lock_dir_existed;
+    std::vector<size_t> opened_before_lock;
     bool lock_fails = false;
     bool lock_times_out = false;   // another launcher holds it past the bound
     int locks_held = 0;
@@ -107,6 +112,13 @@ struct FakeOs {
     // this many times before they succeed: another process has the file open.
     std::map<std::u16string, int> in_use;
     std::vector<uint32_t> sleeps;   // every os_sleep, in milliseconds
+
+    // threads: a started thread runs its body at once, to its end, on the
+    // starting thread, so that every run is the same
+    uint32_t processors = 2;
+    bool thread_start_fails = false;
+    int threads_started = 0;
+    int threads_joined = 0;
 };
 
 // The one fake, reset to the defaults above by fake_reset().

@@ -3,7 +3,8 @@
 // argument 0 except the empty ones; the launcher may stop only when it
 // cannot have its module path or split, or when the line could not fit.
 //
-// Input: a flags byte, a pad length (2 bytes, little-endian) and a pad unit
+// Input: a flags byte, a pad length (2 bytes, little-endian, taken modulo
+// the longest line plus 2) and a pad unit
 // (2 bytes), then UTF-16LE units split at 0xFFFF into the module path and
 // the arguments (argument 0 first). When the pad length is not 0, an
 // argument of that many pad units is added after the others: a short input
@@ -42,7 +43,9 @@ size_t line_length() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 5) return 0;
     const uint8_t flags = data[0];
-    const size_t pad_length = data[1] | data[2] << 8;
+    // Taken modulo one past the longest line: any longer pad cannot fit either,
+    // and only costs time to refuse.
+    const size_t pad_length = (data[1] | data[2] << 8) % (longest_command_line + 2);
     char16_t pad_unit = static_cast<char16_t>(data[3] | data[4] << 8);
     if (pad_unit == 0 || pad_unit == 0xFFFF) pad_unit = u'p';
 
@@ -64,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (pad_length > 0) args.push_back(std::u16string(pad_length, pad_unit));
 
     fake_reset();
+    const FakeResetAtEnd reset_at_end;
     reset_launcher_state();
     FakeOs& os = fake_os();
     os.command_line_args = args;

@@ -15,7 +15,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "py"))
 
 from zembra_block import (DEFAULT_UNPACK_SPEC, END_MARKER, MAGIC, MAX_ENTRY_NAME_UNITS, PATH_CAPACITY,  # noqa: E402
-                          Entry, block_around, zstd_frame)
+                          Entry, block_around, parse_stream, zstd_frame)
+from zembra_index import build_indexed  # noqa: E402
 
 
 def units(text):
@@ -35,19 +36,22 @@ def block_of(stream):
     return block_around(zstd_frame(stream, "--no-check", "-1"))
 
 
+STREAMS = {
+    "one": entry("app.exe", b"MZ program") + END,
+    "tree": entry("app.exe", b"MZ") + entry("data\\a.txt", b"alpha\n" * 20) + entry("data\\sub\\b.bin", bytes(range(256)))
+    + entry("lib\\empty.dll", b"") + END,
+    "only-end": END,
+    "stored-zero": entry("app.exe", b"abc", stored=0) + END,
+    "long-name": entry("n" * MAX_ENTRY_NAME_UNITS, b"x") + END,
+    "odd-names": entry("..\\up.txt", b"u") + entry("C:\\abs", b"a") + entry("a\\\\b\\", b"b") + END,
+    "size-past-end": Entry("app.exe", b"short", size=1 << 40, stored=1).to_bytes() + END,
+    "no-end": entry("app.exe", b"MZ"),
+    "big": entry("app.exe", bytes(70000)) + entry("second.dat", b"2" * 40000) + END,
+}
+
+
 def read_path_seeds(packer):
-    streams = {
-        "one": entry("app.exe", b"MZ program") + END,
-        "tree": entry("app.exe", b"MZ") + entry("data\\a.txt", b"alpha\n" * 20) + entry("data\\sub\\b.bin", bytes(range(256)))
-        + entry("lib\\empty.dll", b"") + END,
-        "only-end": END,
-        "stored-zero": entry("app.exe", b"abc", stored=0) + END,
-        "long-name": entry("n" * MAX_ENTRY_NAME_UNITS, b"x") + END,
-        "odd-names": entry("..\\up.txt", b"u") + entry("C:\\abs", b"a") + entry("a\\\\b\\", b"b") + END,
-        "size-past-end": Entry("app.exe", b"short", size=1 << 40, stored=1).to_bytes() + END,
-        "no-end": entry("app.exe", b"MZ"),
-        "big": entry("app.exe", bytes(70000)) + entry("second.dat", b"2" * 40000) + END,
-    }
+    streams = STREAMS
     seeds = {}
     for name, stream in streams.items():
         seeds[f"stream-{name}"] = bytes([0x01, 0xFF]) + stream
@@ -74,6 +78,25 @@ def read_path_seeds(packer):
                            check=True, capture_output=True)
             seeds["packer-block"] = bytes([0x00, 0xFF]) + block.read_bytes()
             seeds["packer-block-twice"] = bytes([0x08, 0xFF]) + block.read_bytes()
+    return seeds
+
+
+# ---- indexed read path -----------------------------------------------------
+
+def indexed_read_seeds(streams):
+    seeds = {}
+    for name in ("one", "tree", "long-name", "big", "stored-zero", "odd-names"):
+        stream = streams[name]
+        seeds[f"stream-{name}"] = bytes([0x01, 0xFF, 1, 0]) + stream
+        seeds[f"block-{name}"] = bytes([0x00, 0xFF]) + build_indexed(parse_stream(stream)[0], 64).block
+    tree = streams["tree"]
+    seeds["stream-tree-two-per-frame"] = bytes([0x01, 0xFF, 1, 0]) + tree
+    seeds["stream-tree-twice-four-threads"] = bytes([0x19, 0xFF, 2, 0]) + tree
+    seeds["stream-tree-no-threads"] = bytes([0x39, 0xFF, 0, 0]) + tree
+    seeds["stream-tree-no-lock"] = bytes([0x05, 0xFF, 0, 0]) + tree
+    seeds["stream-tree-write-fails"] = bytes([0x01, 0x01, 0, 0]) + tree
+    seeds["stream-tree-edited"] = bytes([0x03, 0xFF, 0, 2, 20, 0, 1, 40, 0, 0x80]) + tree
+    seeds["stream-tree-edited-unsealed"] = bytes([0x01, 0xFF, 0, 1, 20, 0, 1]) + tree
     return seeds
 
 
@@ -132,7 +155,8 @@ def command_line_seeds():
 def main():
     out = Path(sys.argv[1])
     packer = sys.argv[2] if len(sys.argv) > 2 and os.access(sys.argv[2], os.X_OK) else None
-    for target, seeds in [("fuzz_read_path", read_path_seeds(packer)), ("fuzz_expand_spec", expand_spec_seeds()),
+    for target, seeds in [("fuzz_read_path", read_path_seeds(packer)), ("fuzz_indexed_read", indexed_read_seeds(STREAMS)),
+                          ("fuzz_expand_spec", expand_spec_seeds()),
                           ("fuzz_command_line", command_line_seeds())]:
         folder = out / target
         folder.mkdir(parents=True, exist_ok=True)

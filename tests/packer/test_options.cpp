@@ -30,11 +30,14 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(line.compression.window_log, 27);
     EXPECT_EQ(line.compression.threads, online_cores());
     EXPECT_GE(online_cores(), 1);
+    EXPECT_EQ(line.compression.layout, default_layout);
+    EXPECT_EQ(line.compression.frame_target, default_frame_target);
 
     ASSERT_TRUE(parse({"build", "--main=bin/a.exe", "in", "--output", "App.exe", "--company", "Acme", "--product=P",
                        "--version", "2.3.4", "--unpack-spec", "{TEMP}\\x", "--description", "D",
                        "--original-filename", "O.exe", "--internal-name", "I", "--icon", "a.ico", "--icon", "pngs",
-                       "--level", "3", "--window-log", "20", "--threads", "2"},
+                       "--level", "3", "--window-log", "20", "--threads", "2", "--layout", "single-frame",
+                       "--frame-size", "5"},
                       &line, &error))
         << error;
     EXPECT_EQ(line.command, "build");
@@ -52,6 +55,11 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(line.compression.level, 3);
     EXPECT_EQ(line.compression.window_log, 20);
     EXPECT_EQ(line.compression.threads, 2);
+    EXPECT_EQ(line.compression.layout, BlockLayout::single_frame);
+    EXPECT_EQ(line.compression.frame_target, 5u << 20);
+    ASSERT_TRUE(parse({"pack", "in", "-o", "b", "--layout=indexed", "--frame-size=4096"}, &line, &error)) << error;
+    EXPECT_EQ(line.compression.layout, BlockLayout::indexed);
+    EXPECT_EQ(line.compression.frame_target, 4096ull << 20);
 
     ASSERT_TRUE(parse({"link", "-o", "x.exe", "--", "-block-with-dash"}, &line, &error)) << error;
     EXPECT_EQ(line.input, "-block-with-dash");
@@ -204,6 +212,10 @@ TEST(CommandLine, RefusedWithAReasonNamingTheOption) {
         {{"pack", "in", "-o", "b", "--window-log="}, "option --window-log takes"},
         {{"pack", "in", "-o", "b", "--threads", "0"}, "option --threads takes"},
         {{"pack", "in", "-o", "b", "--threads", "2x"}, "option --threads takes"},
+        {{"pack", "in", "-o", "b", "--layout", "frames"}, "option --layout takes single-frame or indexed, not 'frames'"},
+        {{"link", "b", "-o", "a.exe", "--layout", "indexed"}, "option --layout does not apply to 'zembra link'"},
+        {{"pack", "in", "-o", "b", "--frame-size", "0"}, "option --frame-size takes a whole number from 1 to 4096"},
+        {{"pack", "in", "-o", "b", "--frame-size", "4097"}, "option --frame-size takes"},
         {{"pack", "-o", "b"}, "missing the input directory"},
         {{"link", "-o", "b"}, "missing the block file"},
         {{"pack", "in"}, "missing the output file: pass -o"},

@@ -1,13 +1,11 @@
-// Packing real directories into blocks, taken apart again with zstd's own
-// decoder: layout, entry order, names, sizes, checksums, determinism, and
-// files that change while they are packed.
+// Packing real directories into single-frame blocks, taken apart again with
+// zstd's own decoder: layout, entry order, names, sizes, checksums,
+// determinism, and files that change while they are packed (in both layouts).
 #define ZSTD_STATIC_LINKING_ONLY   // frame header fields
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
-
-#include <random>
 
 #include "fixture.h"
 #include "input_tree.h"
@@ -16,32 +14,20 @@
 
 namespace {
 
-std::string pseudo_random(size_t size, unsigned seed, int alphabet = 256) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(generator() % alphabet);
-    return bytes;
-}
-
 uint32_t crc_of(const std::string& bytes) {
     return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
 }
 
-// Packs `dir` into a block in memory; empty string on failure.
-std::string pack_to_string(const std::string& dir, const std::string& main, const PackSettings& settings,
-                           std::string* error) {
-    ScratchDir out;
-    std::string path = out / "block.bin";
-    if (!pack_directory(dir, main, settings, path, error)) return "";
-    return read_file(path);
-}
-
-PackSettings quick_settings(int threads = 1) {
+PackSettings quick_settings(int threads = 1, BlockLayout layout = BlockLayout::single_frame) {
     PackSettings settings;
     settings.compression.level = 3;
     settings.compression.threads = threads;
+    settings.compression.layout = layout;
+    settings.compression.frame_target = 1;   // a frame per file in an indexed block
     return settings;
 }
+
+const BlockLayout both_layouts[] = {BlockLayout::single_frame, BlockLayout::indexed};
 
 TEST(Pack, BlockHoldsEveryFileInOrderWithItsBytesAndChecksum) {
     const std::string zero_crc("\x9d\x0a\xd9\x6d", 4);   // its CRC-32 is 0
@@ -184,19 +170,22 @@ TEST(Pack, FileThatChangesAfterListingFailsThePack) {
         {"shrinks", [](const std::string& path) { truncate(path.c_str(), 2); }},
         {"vanishes", [](const std::string& path) { unlink(path.c_str()); }},
     };
-    for (const Case& c : cases) {
-        ScratchDir in;
-        in.write("app.exe", "MZ program");
-        in.write("data.txt", "0123456789");
-        InputTree tree;
-        std::string error;
-        ASSERT_TRUE(collect_input(in.path(), "", &tree, &error)) << error;
-        c.change(in / "data.txt");
-        ScratchDir out;
-        OutputFile output;
-        ASSERT_TRUE(output.create(out / "block.bin", &error));
-        EXPECT_FALSE(write_block(tree, quick_settings(), output.fd(), &error)) << c.what;
-        EXPECT_NE(error.find("'data.txt'"), std::string::npos) << c.what << ": " << error;
+    for (BlockLayout layout : both_layouts) {
+        for (const Case& c : cases) {
+            ScratchDir in;
+            in.write("app.exe", "MZ program");
+            in.write("data.txt", "0123456789");
+            InputTree tree;
+            std::string error;
+            ASSERT_TRUE(collect_input(in.path(), "", &tree, &error)) << error;
+            c.change(in / "data.txt");
+            ScratchDir out;
+            OutputFile output;
+            ASSERT_TRUE(output.create(out / "block.bin", &error));
+            EXPECT_FALSE(write_block(tree, quick_settings(2, layout), output.fd(), &error)) << c.what;
+            EXPECT_NE(error.find("'data.txt'"), std::string::npos)
+                << layout_name(layout) << ", " << c.what << ": " << error;
+        }
     }
 }
 
@@ -206,15 +195,18 @@ TEST(Pack, FileThatGrowsWhileReadFailsAndLeavesNoOutput) {
     ScratchDir in;
     in.write("app.exe", "MZ");
     in.link("status", "/proc/self/status");
-    ScratchDir out;
-    std::string error;
-    EXPECT_FALSE(pack_directory(in.path(), "", quick_settings(), out / "block.bin", &error));
-    EXPECT_NE(error.find("'status' changed while it was being packed"), std::string::npos) << error;
-    DIR* dir = opendir(out.path().c_str());
-    int items = 0;
-    while (dirent* item = readdir(dir)) items += std::string(item->d_name) != "." && std::string(item->d_name) != "..";
-    closedir(dir);
-    EXPECT_EQ(items, 0) << "no block and no temporary file";
+    for (BlockLayout layout : both_layouts) {
+        ScratchDir out;
+        std::string error;
+        EXPECT_FALSE(pack_directory(in.path(), "", quick_settings(2, layout), out / "block.bin", &error));
+        EXPECT_NE(error.find("'status' changed while it was being packed"), std::string::npos)
+            << layout_name(layout) << ": " << error;
+        DIR* dir = opendir(out.path().c_str());
+        int items = 0;
+        while (dirent* item = readdir(dir)) items += std::string(item->d_name) != "." && std::string(item->d_name) != "..";
+        closedir(dir);
+        EXPECT_EQ(items, 0) << layout_name(layout) << ": no block and no temporary file";
+    }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The POSIX file services against a real scratch directory: directory
-// creation results, truncating opens, writes, which files can be mapped, and
+// creation results, truncating opens, writes, which files can be read, and
 // how a reader and a writer of one file keep out of each other's way.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -86,44 +86,53 @@ TEST_F(PosixFiles, OpenForWriteTruncatesAndWritesWhole) {
     EXPECT_EQ(os_last_error(), static_cast<uint32_t>(ENOENT));
 }
 
-// Only a regular file with content gives a view; a FIFO must not block.
-TEST_F(PosixFiles, MapFileGivesTheWholeContentOfRegularFilesOnly) {
-    put("plain", std::string("a\0b", 3));
+// Existing files are read for their checksum: regular files only, whole,
+// and not while another launcher writes them; a FIFO must not block.
+TEST_F(PosixFiles, OpenForReadGivesRegularFilesNotBeingWritten) {
+    const std::string content = std::string("a\0b", 3) + std::string(100000, 'x');
+    put("plain", content);
     put("empty", "");
     ASSERT_EQ(mkdir(native("dir").c_str(), 0777), 0);
     ASSERT_EQ(mkfifo(native("fifo").c_str(), 0666), 0);
 
-    FileView view{};
-    ASSERT_TRUE(os_map_file(path("plain").c_str(), &view));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data), view.size), std::string("a\0b", 3));
-    os_unmap_file(&view);
-
-    for (const char* name : {"empty", "dir", "fifo", "missing"}) {
+    for (const char* name : {"plain", "empty"}) {
         SCOPED_TRACE(name);
-        EXPECT_FALSE(os_map_file(path(name).c_str(), &view));
+        ReadHandle file = os_open_for_read(path(name).c_str());
+        ASSERT_NE(file, nullptr);
+        std::string read;
+        char buffer[4096];
+        uint32_t got = 0;
+        while (os_read_file(file, buffer, sizeof buffer, &got) && got > 0) read.append(buffer, got);
+        os_close_read(file);
+        EXPECT_EQ(read, std::string(name) == "plain" ? content : "");
     }
+    for (const char* name : {"dir", "fifo", "missing"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(os_open_for_read(path(name).c_str()), nullptr);
+    }
+
 }
 
-// A file that another launcher maps to check it cannot be emptied under it
-// (that reader would die of SIGBUS): the open fails at once as in use, never
-// waiting for a reader that may have stalled. A file that another launcher
-// is writing, stalled or not, can be checked and rewritten.
-TEST_F(PosixFiles, MappedFileIsInUseAndFileBeingWrittenIsNot) {
+// A file that another launcher reads to check it cannot be emptied under it:
+// the open fails at once as in use, never waiting for a reader that may have
+// stalled. A file that another launcher is writing, stalled or not, can be
+// read (it differs) and rewritten.
+TEST_F(PosixFiles, FileBeingReadIsInUseAndFileBeingWrittenIsNot) {
     put("checked", "whole content");
-    FileView view{};
-    ASSERT_TRUE(os_map_file(path("checked").c_str(), &view));
+    ReadHandle reader = os_open_for_read(path("checked").c_str());
+    ASSERT_NE(reader, nullptr);
     EXPECT_EQ(os_open_for_write(path("checked").c_str()), nullptr);
     EXPECT_EQ(os_last_error(), static_cast<uint32_t>(EWOULDBLOCK));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data), view.size), "whole content");
-    os_unmap_file(&view);
+    os_close_read(reader);
+    EXPECT_EQ(get("checked"), "whole content");
 
     FileHandle first = os_open_for_write(path("written").c_str());
     ASSERT_NE(first, nullptr);
     uint32_t written = 0;
     ASSERT_TRUE(os_write_file(first, "half", 4, &written));
-    ASSERT_TRUE(os_map_file(path("written").c_str(), &view));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data), view.size), "half");
-    os_unmap_file(&view);
+    reader = os_open_for_read(path("written").c_str());
+    ASSERT_NE(reader, nullptr) << "half written, so it differs";
+    os_close_read(reader);
     FileHandle second = os_open_for_write(path("written").c_str());
     ASSERT_NE(second, nullptr);
     ASSERT_TRUE(os_write_file(second, "whole", 5, &written));

@@ -5,6 +5,10 @@ identity a launcher carries when the packer is given no options.
     magic "QVR" | one zstd frame holding the entry stream | zero padding to
     the next multiple of 8 | trailer: u64 equal to its own offset
 
+or, in the indexed layout, the magic, a skippable frame holding an index of
+every entry and frame, the entry stream cut into frames at entry
+boundaries, padding and trailer (see "the index of an indexed block" below).
+
 The entry stream is, per file, its name as UTF-16LE units and a 0 unit, a
 u64 size, a u32 checksum and the data; a lone 0 unit ends it. Integers are
 little-endian. Frames are written and decoded by the zstd command line, so
@@ -195,18 +199,13 @@ def parse_stream(stream):
         pos += size
 
 
-def parse_block(block, decode=True):
-    """Checks that `block` is the magic, exactly one zstd frame, zero padding
-    up to the next multiple of 8 and a trailer holding its own offset, and
-    nothing more; with `decode`, also decodes the frame and parses the
-    stream. Raises BlockError naming what is wrong."""
-    if block[:len(MAGIC)] != MAGIC:
-        raise BlockError("no magic")
-    length = frame_length(block, len(MAGIC))
-    body_size = len(MAGIC) + length
+def check_ending(block, body_size, body):
+    """(padding, trailer) after the `body_size` bytes of `body` (named in
+    messages): zero padding up to the next multiple of 8, then a trailer
+    holding its own offset, and nothing more."""
     trailer_at = body_size + padding_length(body_size)
     if len(block) != trailer_at + TRAILER_BYTES:
-        raise BlockError(f"{len(block)} bytes, where magic, frame, padding and trailer make "
+        raise BlockError(f"{len(block)} bytes, where {body}, padding and trailer make "
                          f"{trailer_at + TRAILER_BYTES}")
     padding = block[body_size:trailer_at]
     if padding != bytes(len(padding)):
@@ -214,6 +213,23 @@ def parse_block(block, decode=True):
     (trailer,) = struct.unpack_from(TRAILER, block, trailer_at)
     if trailer != trailer_at:
         raise BlockError(f"the trailer holds {trailer}, not its offset {trailer_at}")
+    return padding, trailer
+
+
+def parse_block(block, decode=True):
+    """Checks that `block` is the magic, exactly one zstd frame, zero padding
+    up to the next multiple of 8 and a trailer holding its own offset, and
+    nothing more; with `decode`, also decodes the frame and parses the
+    stream. Raises BlockError naming what is wrong. An indexed block goes to
+    parse_indexed_block, whose result has the same `stream`, `entries` and
+    `rest`."""
+    if block[:len(MAGIC)] != MAGIC:
+        raise BlockError("no magic")
+    if is_indexed(block):
+        return parse_indexed_block(block, decode)
+    length = frame_length(block, len(MAGIC))
+    body_size = len(MAGIC) + length
+    padding, trailer = check_ending(block, body_size, "magic, frame")
     result = Block(block[len(MAGIC):body_size], padding, trailer)
     if decode:
         result.stream = decode_frame(result.frame)
@@ -221,9 +237,201 @@ def parse_block(block, decode=True):
     return result
 
 
-def extract_frame(block_path, frame_path):
-    """Writes the frame of the block at `block_path` to `frame_path`, after
-    checking the block's layout; returns the frame's length."""
-    frame = parse_block(Path(block_path).read_bytes(), decode=False).frame
-    Path(frame_path).write_bytes(frame)
-    return len(frame)
+# ---- the index of an indexed block ------------------------------------------
+#
+#   magic | skippable frame holding the index | frame 0 | frame 1 | ... |
+#   padding | trailer
+#
+# The frames' contents, one after another, are the entry stream, and each
+# frame begins and ends at an entry boundary. The skippable frame is a u32
+# magic, a u32 length and the index: its header, a record per frame, a
+# record per entry with the name's units, and a CRC-32 of all of it.
+
+INDEX_FRAME_MAGIC = 0x184D2A5A
+INDEX_FRAME_HEADER = "<II"   # skippable magic, length of the index
+INDEX_FRAME_HEADER_BYTES = struct.calcsize(INDEX_FRAME_HEADER)
+INDEX_MAGIC = b"QVRI"
+INDEX_VERSION = 1
+INDEX_HEADER = "<4sIII"      # magic, version, frame count, entry count
+INDEX_FRAME_RECORD = "<QQQ"  # block offset, compressed size, content size
+INDEX_ENTRY_RECORD = "<IQQIH"   # frame, name's offset in its content, size, stored checksum, name units
+INDEX_CHECKSUM = "<I"
+
+
+@dataclass
+class IndexFrame:
+    offset: int            # from the block's first byte
+    compressed_size: int
+    content_size: int
+
+
+@dataclass
+class IndexEntry:
+    frame: int
+    offset: int            # of its name within the frame's content
+    size: int
+    stored: int
+    name: str
+
+
+@dataclass
+class Index:
+    frames: list
+    entries: list
+    magic: bytes = INDEX_MAGIC
+    version: int = INDEX_VERSION
+
+
+def index_frame(index, checksum=None):
+    """The skippable frame holding `index`, with its CRC-32 unless
+    `checksum` gives another value."""
+    content = struct.pack(INDEX_HEADER, index.magic, index.version, len(index.frames), len(index.entries))
+    for frame in index.frames:
+        content += struct.pack(INDEX_FRAME_RECORD, frame.offset, frame.compressed_size, frame.content_size)
+    for entry in index.entries:
+        units = entry.name.encode("utf-16-le")
+        content += struct.pack(INDEX_ENTRY_RECORD, entry.frame, entry.offset, entry.size, entry.stored,
+                               len(units) // NAME_UNIT_BYTES) + units
+    content += struct.pack(INDEX_CHECKSUM, zlib.crc32(content) if checksum is None else checksum)
+    return struct.pack(INDEX_FRAME_HEADER, INDEX_FRAME_MAGIC, len(content)) + content
+
+
+def indexed_parts(entries, frame_sizes=None, zstd_options=()):
+    """(frames, index) for `entries` (Entry objects or (name, data) pairs)
+    cut into frames of `frame_sizes` entries each (default: one entry per
+    frame), the end marker in the last; each frame written by the zstd
+    command line with `zstd_options` and its content size in its header."""
+    entries = [e if isinstance(e, Entry) else Entry(*e) for e in entries]
+    frame_sizes = list(frame_sizes) if frame_sizes is not None else [1] * max(len(entries), 1)
+    assert sum(frame_sizes) == len(entries), "every entry in one frame"
+    contents, index_entries, first = [], [], 0
+    for number, count in enumerate(frame_sizes):
+        content = b""
+        for entry in entries[first:first + count]:
+            index_entries.append(IndexEntry(number, len(content), entry.size, entry.stored, entry.name))
+            content += entry.to_bytes()
+        contents.append(content)
+        first += count
+    contents[-1] += END_MARKER
+    frames = [zstd_frame(content, f"--stream-size={len(content)}", *zstd_options) for content in contents]
+    index = Index([], index_entries)
+    index.frames = [IndexFrame(0, len(frame), len(content)) for frame, content in zip(frames, contents)]
+    offset = len(MAGIC) + len(index_frame(index))   # the index's length depends only on counts and names
+    for record, frame in zip(index.frames, frames):
+        record.offset = offset
+        offset += len(frame)
+    return frames, index
+
+
+def indexed_block(frames, index, checksum=None, **block_options):
+    """Magic, the index, `frames`, padding and trailer; block_options as
+    block_around takes them. Change `index` (or give a `checksum`) to write a
+    damaged one."""
+    return block_around(index_frame(index, checksum) + b"".join(frames), **block_options)
+
+
+def build_indexed_block(entries, frame_sizes=None, zstd_options=(), **block_options):
+    """A whole indexed block for `entries` (see indexed_parts)."""
+    return indexed_block(*indexed_parts(entries, frame_sizes, zstd_options), **block_options)
+
+
+@dataclass
+class IndexedBlock:
+    index: Index
+    index_frame: bytes      # the skippable frame as the block holds it
+    frames: list            # each frame's bytes, in block order
+    padding: bytes
+    trailer: int
+    contents: list = None   # each frame decoded on its own
+    stream: bytes = None    # the contents, one after another
+    entries: list = None
+    rest: bytes = None
+
+
+def is_indexed(block):
+    """Whether a skippable frame follows the magic."""
+    return (len(block) >= len(MAGIC) + 4 and
+            struct.unpack_from("<I", block, len(MAGIC))[0] == INDEX_FRAME_MAGIC)
+
+
+def parse_index(block):
+    """(index, end): the index after the magic, checked against its CRC-32,
+    and the offset where the skippable frame ends. Raises BlockError."""
+    start = len(MAGIC)
+    if len(block) < start + INDEX_FRAME_HEADER_BYTES:
+        raise BlockError("the block ends inside the index's frame header")
+    magic, length = struct.unpack_from(INDEX_FRAME_HEADER, block, start)
+    if magic != INDEX_FRAME_MAGIC:
+        raise BlockError("no skippable frame after the magic")
+    content = block[start + INDEX_FRAME_HEADER_BYTES:start + INDEX_FRAME_HEADER_BYTES + length]
+    checksum_bytes = struct.calcsize(INDEX_CHECKSUM)
+    if len(content) != length or length < struct.calcsize(INDEX_HEADER) + checksum_bytes:
+        raise BlockError("the index is cut short")
+    body = content[:-checksum_bytes]
+    (checksum,) = struct.unpack(INDEX_CHECKSUM, content[-checksum_bytes:])
+    if checksum != zlib.crc32(body):
+        raise BlockError("the index's checksum does not hold")
+    index_magic, version, frame_count, entry_count = struct.unpack_from(INDEX_HEADER, body)
+    index = Index([], [], index_magic, version)
+    pos = struct.calcsize(INDEX_HEADER)
+    try:
+        for _ in range(frame_count):
+            index.frames.append(IndexFrame(*struct.unpack_from(INDEX_FRAME_RECORD, body, pos)))
+            pos += struct.calcsize(INDEX_FRAME_RECORD)
+        for _ in range(entry_count):
+            frame, offset, size, stored, units = struct.unpack_from(INDEX_ENTRY_RECORD, body, pos)
+            pos += struct.calcsize(INDEX_ENTRY_RECORD)
+            name = body[pos:pos + units * NAME_UNIT_BYTES]
+            if len(name) != units * NAME_UNIT_BYTES:
+                raise BlockError("the index ends inside a name")
+            pos += len(name)
+            index.entries.append(IndexEntry(frame, offset, size, stored, name.decode("utf-16-le")))
+    except struct.error:
+        raise BlockError("the index ends inside a record") from None
+    if pos != len(body):
+        raise BlockError("bytes between the index's last entry and its checksum")
+    return index, start + INDEX_FRAME_HEADER_BYTES + length
+
+
+def parse_indexed_block(block, decode=True):
+    """Checks that `block` is the magic, an index whose checksum holds, the
+    frames it lists one after another from the end of the index, zero padding
+    and the trailer, and nothing more; with `decode`, also decodes each frame
+    alone (to the content size listed) and parses their contents as one
+    stream. Raises BlockError naming what is wrong."""
+    if block[:len(MAGIC)] != MAGIC:
+        raise BlockError("no magic")
+    index, index_end = parse_index(block)
+    pos = index_end
+    if index.magic != INDEX_MAGIC or index.version != INDEX_VERSION:
+        raise BlockError("not an index this module knows")
+    frames = []
+    for number, record in enumerate(index.frames):
+        if record.offset != pos:
+            raise BlockError(f"frame {number} is listed at {record.offset}, where the frames before end at {pos}")
+        length = frame_length(block, pos)
+        if length != record.compressed_size:
+            raise BlockError(f"frame {number} is {length} bytes, listed as {record.compressed_size}")
+        frames.append(block[pos:pos + length])
+        pos += length
+    padding, trailer = check_ending(block, pos, "magic, index, frames")
+    result = IndexedBlock(index, block[len(MAGIC):index_end], frames, padding, trailer)
+    if decode:
+        result.contents = [decode_frame(frame) for frame in frames]
+        for number, (content, record) in enumerate(zip(result.contents, index.frames)):
+            if len(content) != record.content_size:
+                raise BlockError(f"frame {number} holds {len(content)} bytes, listed as {record.content_size}")
+        result.stream = b"".join(result.contents)
+        result.entries, result.rest = parse_stream(result.stream)
+    return result
+
+
+def extract_frames(block_path, frames_path):
+    """Writes what lies between the magic and the padding of the block at
+    `block_path` to `frames_path`, after checking the block's layout: the
+    frame of a single-frame block, or the index and the frames of an indexed
+    one, which the zstd command line decodes alike. Returns its length."""
+    parsed = parse_block(Path(block_path).read_bytes(), decode=False)
+    frames = parsed.frame if isinstance(parsed, Block) else parsed.index_frame + b"".join(parsed.frames)
+    Path(frames_path).write_bytes(frames)
+    return len(frames)

@@ -79,18 +79,12 @@ protected:
 
 TEST_F(TargetLock, FirstStartLocksOnceBeforeItsFirstWriteAndReleasesAtTheEnd) {
     FakeOs& os = fake_os();
-    bool dir_existed = false;
-    size_t opened_before = 99;
-    os.on_lock = [&] {
-        dir_existed = fake_is_dir(target);
-        opened_before = os.opened_for_write.size();
-    };
     start();
     EXPECT_EQ(os.lock_dirs, std::vector<std::u16string>{target});
     EXPECT_EQ(os.lock_keys, std::vector<std::u16string>{key_of(target)});
     EXPECT_EQ(os.lock_timeouts, std::vector<uint32_t>{unpack_lock_wait_ms}) << "a stalled holder must not hold it for good";
-    EXPECT_TRUE(dir_existed) << "a directory lock needs its directory";
-    EXPECT_EQ(opened_before, 0u);
+    EXPECT_EQ(os.lock_dir_existed, std::vector<bool>{true}) << "a directory lock needs its directory";
+    EXPECT_EQ(os.opened_before_lock, std::vector<size_t>{0});
     EXPECT_EQ(os.locks_held, 0);
     for (const auto& [name, data] : payload) EXPECT_EQ(os.files.at(path(name)), data);
 }

@@ -103,7 +103,7 @@ TEST_F(Unpack, FirstStartWritesEveryEntryWithItsExactBytes) {
     EXPECT_EQ(std::u16string(launcher.main_exe_path), path(u"app.exe"));
     EXPECT_EQ(os.opened_for_write.size(), sample_payload.size());
     EXPECT_EQ(os.open_handles, 0);
-    EXPECT_EQ(os.open_views, 0);
+    EXPECT_EQ(os.open_reads, 0);
 }
 
 TEST_F(Unpack, SecondStartWithNothingChangedOnlyReadsTheStream) {
@@ -117,7 +117,7 @@ TEST_F(Unpack, SecondStartWithNothingChangedOnlyReadsTheStream) {
     EXPECT_TRUE(os.created_dirs.empty());
     EXPECT_EQ(os.known_folder_calls, 0);   // "{HOME}" never expanded
     EXPECT_EQ(launcher.known_dirs_count, 0u);
-    EXPECT_EQ(os.open_views, 0);
+    EXPECT_EQ(os.open_reads, 0);
     // The skipped first entry still names the program to run.
     EXPECT_EQ(std::u16string(launcher.main_exe_path), path(u"app.exe"));
     // Every byte up to the end marker was decoded and taken.
@@ -343,7 +343,7 @@ TEST(ExistingFileChecksum, ReportsTheCrcOrZeroForNoUsableFile) {
         SCOPED_TRACE(utf8(c.file));
         EXPECT_EQ(existing_file_checksum(c.file), c.checksum);
     }
-    EXPECT_EQ(os.open_views, 0);
+    EXPECT_EQ(os.open_reads, 0);
 }
 
 // CRC-32 of `count` zero bytes, by doubling with zlib's combination.

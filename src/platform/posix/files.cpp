@@ -1,8 +1,8 @@
 // Files and directories on POSIX: paths are converted to UTF-8 here; the
 // logic has already put the system's separator into them.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,11 +34,17 @@ bool looks_executable(const WriteFile* file) {
     return file->head_size >= 4 && std::memcmp(file->head, "\x7f" "ELF", 4) == 0;
 }
 
-// The process's umask. The only way to learn it also sets it, which is
-// harmless here: no other thread of the launcher creates files.
+// The process's umask. The only way to learn it also sets it, so the two
+// calls are made under a lock: threads that close files at the same moment
+// would otherwise read each other's stand-in value and leave it in place.
+// Directories are made before any writer thread starts, and every file's
+// mode is set outright when it is closed, so the stand-in never shows.
 mode_t creation_mask() {
+    static pthread_mutex_t mask_lock = PTHREAD_MUTEX_INITIALIZER;
+    pthread_mutex_lock(&mask_lock);
     mode_t mask = umask(022);
     umask(mask);
+    pthread_mutex_unlock(&mask_lock);
     return mask;
 }
 
@@ -65,15 +71,14 @@ FileHandle os_open_for_write(const char16_t* path) {
         errno = ENOMEM;
         return nullptr;
     }
-    // Emptied only once no other launcher reads it: a file cut short under
-    // a reader's mapping ends that reader with SIGBUS. Readers hold a shared
-    // lock on the file while they map it (os_map_file). A file being read is
-    // reported in use (EWOULDBLOCK), as a mapped file is on Windows, and is
-    // not waited for here: a reader that stalls would hold the writer for
-    // good. Once the file is empty the lock has done its work: the file only
-    // grows from then on, which no mapping minds, and a writer that stalls
+    // Emptied only once no other launcher reads it: readers hold a shared
+    // lock on the file while they read it (os_open_for_read). A file being
+    // read is reported in use (EWOULDBLOCK), as on Windows, and is not
+    // waited for here: a reader that stalls would hold the writer for good.
+    // Once the file is empty the lock is let go: a writer that stalls
     // halfway must not keep another from rewriting the file (Windows shares
-    // a file being written with other writers too).
+    // a file being written with other writers too), and a reader of a file
+    // still growing only finds that it differs.
     file->fd = open(native, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
     file->head_size = 0;
     bool emptied = file->fd >= 0;
@@ -119,39 +124,4 @@ void os_close_file(FileHandle file) {
     fchmod(target->fd, mode & ~creation_mask());
     close(target->fd);
     std::free(target);
-}
-
-// Only regular files are mapped; O_NONBLOCK keeps a FIFO of the entry's name
-// from blocking the open. The shared lock, held until the view is unmapped,
-// keeps another launcher from emptying the file under the mapping; a file
-// that another launcher is emptying at that moment cannot be had.
-bool os_map_file(const char16_t* path, FileView* view) {
-    char native[native_path_capacity];
-    if (!native_path(path, native)) return false;
-    int fd = open(native, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat info;
-    if (flock(fd, LOCK_SH | LOCK_NB) != 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
-        close(fd);
-        return false;
-    }
-    void* data = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    if (data == MAP_FAILED) {
-        close(fd);
-        return false;
-    }
-    view->data = static_cast<const unsigned char*>(data);
-    view->size = static_cast<uint64_t>(info.st_size);
-    view->file = reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1);
-    view->mapping = data;
-    return true;
-}
-
-void os_unmap_file(FileView* view) {
-    munmap(view->mapping, static_cast<size_t>(view->size));
-    close(static_cast<int>(reinterpret_cast<intptr_t>(view->file) - 1));
-    view->data = nullptr;
-    view->size = 0;
-    view->file = nullptr;
-    view->mapping = nullptr;
 }
