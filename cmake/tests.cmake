@@ -38,6 +38,12 @@ target_include_directories(test_posix_files PRIVATE src src/platform/posix tests
 target_link_libraries(test_posix_files PRIVATE GTest::gtest_main)
 gtest_discover_tests(test_posix_files PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
 
+add_executable(test_posix_lock tests/posix/test_lock.cpp
+  src/platform/posix/lock.cpp src/platform/posix/convert.cpp src/text/utf16.cpp)
+target_include_directories(test_posix_lock PRIVATE src src/platform/posix)
+target_link_libraries(test_posix_lock PRIVATE GTest::gtest_main pthread)
+gtest_discover_tests(test_posix_lock PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
+
 find_program(PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS tests/e2e/test_*.py)
 foreach(script ${E2E_TESTS})

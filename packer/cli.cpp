@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -11,7 +12,9 @@
 #include "identity_check.h"
 #include "interrupt_cleanup.h"
 #include "pack.h"
+#include "pack_summary.h"
 #include "progress.h"
+#include "project_file.h"
 #include "stub.h"
 #include "tool.h"
 #include "utf8.h"
@@ -23,6 +26,15 @@ namespace {
 int fail(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", tool_name, message.c_str());
     return 1;
+}
+
+// A value the project file gave is named by its file, line and key.
+int fail(const CommandLine& line, const std::string& message) { return fail(attributed(line, message)); }
+
+// Ends a pack or build that began at `start`.
+void report(const PackSummary& summary, std::chrono::steady_clock::time_point start) {
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(stderr, "%s\n", summary_line(summary, seconds).c_str());
 }
 
 // Problems found before any work starts, so a long pack is not wasted.
@@ -43,12 +55,18 @@ PackSettings pack_settings(const CommandLine& line) {
     settings.compression = line.compression;
     settings.snapshot.spill_dir = temp_root();
     settings.show_progress = progress_wanted();
+    settings.excludes = line.excludes;
     return settings;
 }
 
 int run_pack(const CommandLine& line) {
+    const auto start = std::chrono::steady_clock::now();
     std::string error;
-    if (!pack_directory(line.input, line.main, pack_settings(line), line.output, &error)) return fail(error);
+    PackSummary summary;
+    if (!pack_directory(line.input, line.main, pack_settings(line), line.output, &error, &summary)) {
+        return fail(line, error);
+    }
+    report(summary, start);
     return 0;
 }
 
@@ -71,11 +89,12 @@ int run_link(const CommandLine& line) {
 }
 
 int run_build(const CommandLine& line) {
+    const auto start = std::chrono::steady_clock::now();
     std::string error;
     LauncherParts parts;
     if (!check_link_inputs(line, &error) || !output_can_be_written(line.output, &error) ||
         !prepare_launcher(*find_target(line.target), line.identity, &parts, &error)) {
-        return fail(error);
+        return fail(line, error);
     }
     // Linux programs have no extension that would single out the main one.
     if (line.target == "linux" && line.main.empty()) return fail("--target linux needs --main to name the main program");
@@ -84,7 +103,8 @@ int run_build(const CommandLine& line) {
     PackSettings settings = pack_settings(line);
     settings.snapshot.spill_dir = work.path();
     std::string block = work.path() + "/attached.bin";
-    if (!pack_directory(line.input, line.main, settings, block, &error)) return fail(error);
+    PackSummary summary;
+    if (!pack_directory(line.input, line.main, settings, block, &error, &summary)) return fail(line, error);
     // Created only now, so that an output inside the input directory is
     // never packed half-written.
     OutputFile output;
@@ -92,6 +112,7 @@ int run_build(const CommandLine& line) {
         !output.commit(0777, &error)) {
         return fail(error);
     }
+    report(summary, start);
     return 0;
 }
 

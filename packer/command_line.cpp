@@ -7,15 +7,24 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
+#include <set>
 
 #include "derived_identity.h"
+#include "exclude.h"
 #include "host.h"
 #include "launcher/identity_defaults.h"
+#include "project_file.h"
 #include "stub.h"
 #include "tool.h"
+#include "utf8.h"
 
 namespace {
+
+std::string range_of(const NumberOption& number) {
+    return std::to_string(number.low) + " to " + std::to_string(number.high);
+}
 
 // Option names joined by ", ", and each default after its description,
 // taken from the value the option is bound to.
@@ -57,6 +66,7 @@ public:
     CLI::App* link = nullptr;
     CLI::App* build = nullptr;
     std::string problem;
+    std::string config;   // --config
 
     CLI::App* command(const std::string& name) const {
         for (CLI::App* command : {pack, link, build}) {
@@ -66,17 +76,18 @@ public:
     }
 
 private:
-    CLI::Validator whole_number(const std::string& option, int low, int high);
+    CLI::Validator whole_number(const NumberOption& number);
     CLI::Validator target_name();
+    CLI::Validator exclude_pattern();
     CLI::Validator layout();
     void add_input(CLI::App* command, CommandLine* line);
     void add_packing(CLI::App* command, CommandLine* line);
     void add_identity(CLI::App* command, CommandLine* line);
 };
 
-CLI::Validator Description::whole_number(const std::string& option, int low, int high) {
+CLI::Validator Description::whole_number(const NumberOption& number) {
     return CLI::Validator(
-        [this, option, low, high](std::string& text) {
+        [this, option = std::string(number.option), low = number.low, high = number.high](std::string& text) {
             errno = 0;
             char* end = nullptr;
             long number = std::strtol(text.c_str(), &end, 10);
@@ -98,6 +109,18 @@ CLI::Validator Description::target_name() {
         [this](std::string& text) {
             if (find_target(text) != nullptr) return std::string();
             std::string reason = "option --target takes windows or linux, not '" + text + "'";
+            if (problem.empty()) problem = reason;
+            return reason;
+        },
+        "");
+}
+
+CLI::Validator Description::exclude_pattern() {
+    return CLI::Validator(
+        [this](std::string& text) {
+            std::string reason = exclude_pattern_problem(text);
+            if (reason.empty()) return reason;
+            reason = "option --exclude '" + printable(text) + "' cannot be used: " + reason;
             if (problem.empty()) problem = reason;
             return reason;
         },
@@ -129,25 +152,38 @@ void Description::add_input(CLI::App* command, CommandLine* line) {
     command->add_option("--main", line->main,
                         "the main program, relative to INPUT_DIR; by default\nthe only .exe at the top of INPUT_DIR")
         ->type_name("REL");
+    command->add_option("--exclude", line->excludes,
+                        "leave out the paths below INPUT_DIR that match;\nrepeat for several (see the README)")
+        ->type_name("GLOB")
+        ->check(exclude_pattern())
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command->add_option("--config", config,
+                        std::string("the project file whose values the options override;\nby default ") +
+                            project_file_name + " in INPUT_DIR when there is one")
+        ->type_name("FILE");
 }
 
 void Description::add_packing(CLI::App* command, CommandLine* line) {
     const std::string group = "Packing options";
     CompressionSettings& c = line->compression;
-    command->add_option("--level", c.level, "zstd compression level, 1 to " + std::to_string(ZSTD_maxCLevel()))
+    const NumberOption& level = number_option("--level");
+    const NumberOption& window_log = number_option("--window-log");
+    const NumberOption& threads = number_option("--threads");
+    const NumberOption& frame_size = number_option("--frame-size");
+    command->add_option("--level", c.level, "zstd compression level, " + range_of(level))
         ->type_name("N")
-        ->transform(whole_number("--level", 1, ZSTD_maxCLevel()))
+        ->transform(whole_number(level))
         ->capture_default_str()
         ->group(group);
-    command->add_option("--window-log", c.window_log,
-                        "zstd window log, " + std::to_string(min_window_log) + " to " + std::to_string(max_window_log))
+    command->add_option("--window-log", c.window_log, "zstd window log, " + range_of(window_log))
         ->type_name("N")
-        ->transform(whole_number("--window-log", min_window_log, max_window_log))
+        ->transform(whole_number(window_log))
         ->capture_default_str()
         ->group(group);
     command->add_option("--threads", c.threads, "compression workers; the block is the same\nfor any count")
         ->type_name("N")
-        ->transform(whole_number("--threads", 1, ZSTD_cParam_getBounds(ZSTD_c_nbWorkers).upperBound))
+        ->transform(whole_number(threads))
         ->default_str("one per core, " + std::to_string(c.threads) + " here")
         ->group(group);
     command->add_option_function<std::string>(
@@ -160,14 +196,12 @@ void Description::add_packing(CLI::App* command, CommandLine* line) {
         ->check(layout())
         ->default_str(layout_name(c.layout))
         ->group(group);
-    const int unit = frame_target_unit_log;
     command->add_option_function<int>(
-               "--frame-size", [&c, unit](int mib) { c.frame_target = static_cast<uint64_t>(mib) << unit; },
-               "MiB of content per frame of an indexed block,\n1 to " +
-                   std::to_string(max_frame_target >> unit))
+               "--frame-size", [&c, &frame_size](int mib) { frame_size.store(c, mib); },
+               "MiB of content per frame of an indexed block,\n" + range_of(frame_size))
         ->type_name("MIB")
-        ->transform(whole_number("--frame-size", 1, static_cast<int>(max_frame_target >> unit)))
-        ->default_str(std::to_string(c.frame_target >> unit))
+        ->transform(whole_number(frame_size))
+        ->default_str(std::to_string(c.frame_target >> frame_target_unit_log))
         ->group(group);
 }
 
@@ -318,7 +352,36 @@ std::string unexpected_argument(const Description& description, const CLI::App* 
            (command == description.link ? "block" : "input directory") + " is taken)";
 }
 
+// The long names of the options the command line gave ("--level").
+std::set<std::string> given_options(const CLI::App* command) {
+    std::set<std::string> given;
+    for (const CLI::Option* option : command->get_options()) {
+        if (option->count() == 0) continue;
+        for (const std::string& name : option->get_lnames()) given.insert("--" + name);
+    }
+    return given;
+}
+
 }  // namespace
+
+const std::vector<NumberOption>& number_options() {
+    static const std::vector<NumberOption> options = {
+        {"--level", 1, ZSTD_maxCLevel(), [](CompressionSettings& c, int n) { c.level = n; }},
+        {"--window-log", min_window_log, max_window_log, [](CompressionSettings& c, int n) { c.window_log = n; }},
+        {"--threads", 1, ZSTD_cParam_getBounds(ZSTD_c_nbWorkers).upperBound,
+         [](CompressionSettings& c, int n) { c.threads = n; }},
+        {"--frame-size", 1, static_cast<int>(max_frame_target >> frame_target_unit_log),
+         [](CompressionSettings& c, int n) { c.frame_target = static_cast<uint64_t>(n) << frame_target_unit_log; }},
+    };
+    return options;
+}
+
+const NumberOption& number_option(const std::string& option) {
+    for (const NumberOption& number : number_options()) {
+        if (option == number.option) return number;
+    }
+    std::abort();   // only the names above are asked for
+}
 
 bool parse_command_line(int argc, const char* const* argv, CommandLine* line, std::string* error) {
     *line = CommandLine();
@@ -359,27 +422,34 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* line, st
     }
     line->command = command->get_name();
     const bool block = command == description.link;
-    if (command->get_option(block ? "BLOCK" : "INPUT_DIR")->count() == 0) {
+    const std::set<std::string> on_command_line = given_options(command);
+    if (!block && !load_project_file(description.config, on_command_line, line, error)) return false;
+    // The project file may have given them.
+    if (line->input.empty() && command->get_option(block ? "BLOCK" : "INPUT_DIR")->count() == 0) {
         *error = std::string("missing ") + (block ? "the block file" : "the input directory") + " (see " + tool_name +
                  " " + line->command + " --help)";
         return false;
     }
-    if (command->get_option("-o")->count() == 0) {
+    if (line->output.empty() && command->get_option("-o")->count() == 0) {
         *error = "missing the output file: pass -o";
         return false;
     }
     if (command == description.pack) return true;   // no launcher, no identity
-    // A value the user wrote is taken as it is; the defaults follow the
-    // product, and the unpack spec speaks the target's own separator.
-    auto given = [&](const char* name) { return command->get_option(name)->count() > 0; };
+    // A value the user wrote, here or in the project file, is taken as it
+    // is; the defaults follow the product, and the unpack spec speaks the
+    // target's own separator.
+    auto given = [&](const char* name) { return on_command_line.count(name) > 0 || line->from_file.count(name) > 0; };
     IdentityGiven identity_given;
     identity_given.product = given("--product");
     identity_given.description = given("--description");
     identity_given.original_filename = given("--original-filename");
     identity_given.internal_name = given("--internal-name");
     identity_given.unpack_spec = given("--unpack-spec");
-    return derive_identity(identity_given, line->output, line->target == "linux" ? '/' : '\\', &line->identity,
-                           error);
+    if (derive_identity(identity_given, line->output, line->target == "linux" ? '/' : '\\', &line->identity, error)) {
+        return true;
+    }
+    *error = attributed(*line, *error);
+    return false;
 }
 
 std::string help_text() {

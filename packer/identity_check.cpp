@@ -77,6 +77,21 @@ bool check_unpack_spec(const std::string& spec, std::string* error) {
     return true;
 }
 
+bool check_identity_text(const std::string& option, const std::string& value, std::string* error) {
+    if (value.empty()) {
+        *error = option + " must not be empty";
+        return false;
+    }
+    if (!is_valid_utf8(value)) {
+        *error = option + " \"" + printable(value) + "\" is not valid UTF-8";
+        return false;
+    }
+    unsigned parts[3];
+    if (option == "--version") return parse_version(value, parts, error);
+    if (option == "--unpack-spec") return check_unpack_spec(value, error);
+    return true;
+}
+
 bool check_identity(const Identity& identity, std::string* error) {
     struct Field {
         const char* option;
@@ -92,16 +107,7 @@ bool check_identity(const Identity& identity, std::string* error) {
         {"--internal-name", &identity.internal_name},
     };
     for (const Field& field : fields) {
-        if (field.value->empty()) {
-            *error = std::string(field.option) + " must not be empty";
-            return false;
-        }
-        if (!is_valid_utf8(*field.value)) {
-            *error = std::string(field.option) + " \"" + printable(*field.value) + "\" is not valid UTF-8";
-            return false;
-        }
+        if (!check_identity_text(field.option, *field.value, error)) return false;
     }
-    unsigned parts[3];
-    if (!parse_version(identity.version, parts, error)) return false;
-    return check_unpack_spec(identity.unpack_spec, error);
+    return true;
 }

@@ -10,6 +10,10 @@
 // naming the option in `error`.
 bool check_identity(const Identity& identity, std::string* error);
 
+// The same for one text value, given by `option` ("--company", "--version",
+// ...): not empty, UTF-8, and the form that option asks for.
+bool check_identity_text(const std::string& option, const std::string& value, std::string* error);
+
 // "1.0.20": three dot-separated numbers, each 0..65535 (the 16 bits the
 // version block gives it), into `parts`. False with one line naming
 // --version in `error` otherwise.

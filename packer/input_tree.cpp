@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "entry_names.h"
+#include "exclude.h"
 #include "payload/block_format.h"
 #include "utf8.h"
 
@@ -17,6 +18,7 @@ namespace {
 
 struct Walk {
     std::string root;
+    const std::vector<std::string>* excludes;
     std::vector<std::pair<dev_t, ino_t>> open_directories;   // the chain from the root down
     InputTree* tree;
     std::string* error;
@@ -67,6 +69,15 @@ bool walk_directory(Walk& walk, const std::string& dir_path, const std::string& 
     for (const std::string& name : names) {
         std::string relative = prefix.empty() ? name : prefix + "/" + name;
         std::string path = dir_path + "/" + name;
+        struct stat info;
+        if (lstat(path.c_str(), &info) != 0) {
+            *walk.error = "cannot examine " + quoted(relative) + ": " + system_reason();
+            return false;
+        }
+        const int link_errno = S_ISLNK(info.st_mode) && stat(path.c_str(), &info) != 0 ? errno : 0;
+        // What is left out is never looked at: its name, its kind and its
+        // contents cannot stop a pack.
+        if (excluding_pattern(*walk.excludes, relative, link_errno == 0 && S_ISDIR(info.st_mode)) != nullptr) continue;
         std::string problem = component_problem(name);
         if (!problem.empty()) {
             *walk.error = "the name of " + quoted(relative) + " " + problem;
@@ -78,15 +89,9 @@ bool walk_directory(Walk& walk, const std::string& dir_path, const std::string& 
                           " differ only in case: Windows would write them to the same file";
             return false;
         }
-
-        struct stat info;
-        if (lstat(path.c_str(), &info) != 0) {
-            *walk.error = "cannot examine " + quoted(relative) + ": " + system_reason();
-            return false;
-        }
-        if (S_ISLNK(info.st_mode) && stat(path.c_str(), &info) != 0) {
-            *walk.error = (errno == ENOENT || errno == ELOOP ? "dangling link " : "cannot follow link ") + quoted(relative) +
-                          ": " + system_reason();
+        if (link_errno != 0) {
+            *walk.error = (link_errno == ENOENT || link_errno == ELOOP ? "dangling link " : "cannot follow link ") +
+                          quoted(relative) + ": " + std::strerror(link_errno);
             return false;
         }
         if (S_ISREG(info.st_mode)) {
@@ -150,7 +155,8 @@ bool normalise_main(const std::string& value, std::string* relative) {
     return true;
 }
 
-bool choose_main(const std::string& input_dir, const std::string& main_value, InputTree* tree, std::string* error) {
+bool choose_main(const std::string& input_dir, const std::string& main_value, const std::vector<std::string>& excludes,
+                 InputTree* tree, std::string* error) {
     std::vector<InputFile>& files = tree->files;
     size_t chosen = files.size();
     if (!main_value.empty()) {
@@ -163,6 +169,11 @@ bool choose_main(const std::string& input_dir, const std::string& main_value, In
             if (files[i].relative == relative) chosen = i;
         }
         if (chosen == files.size()) {
+            if (const std::string* pattern = excluding_pattern(excludes, relative, false)) {
+                *error = "--main '" + printable(main_value) + "' is left out by the exclude pattern '" +
+                         printable(*pattern) + "'";
+                return false;
+            }
             struct stat info;
             bool exists = stat((input_dir + "/" + relative).c_str(), &info) == 0;
             *error = "--main '" + printable(main_value) + "' " +
@@ -198,7 +209,7 @@ bool choose_main(const std::string& input_dir, const std::string& main_value, In
 }  // namespace
 
 bool collect_input(const std::string& input_dir, const std::string& main_relative, InputTree* tree,
-                   std::string* error) {
+                   std::string* error, const std::vector<std::string>& excludes) {
     tree->files.clear();
     tree->warnings.clear();
     struct stat info;
@@ -210,7 +221,7 @@ bool collect_input(const std::string& input_dir, const std::string& main_relativ
         *error = "input '" + printable(input_dir) + "' is not a directory";
         return false;
     }
-    Walk walk{input_dir, {{info.st_dev, info.st_ino}}, tree, error};
+    Walk walk{input_dir, &excludes, {{info.st_dev, info.st_ino}}, tree, error};
     if (!walk_directory(walk, input_dir, "")) return false;
-    return choose_main(input_dir, main_relative, tree, error);
+    return choose_main(input_dir, main_relative, excludes, tree, error);
 }

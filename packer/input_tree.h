@@ -19,8 +19,10 @@ struct InputTree {
     std::vector<std::string> warnings;    // one line each
 };
 
-// Collects the files below `input_dir`. `main_relative` names the main
+// Collects the files below `input_dir`, leaving out what one of the
+// `excludes` patterns (exclude.h) matches. `main_relative` names the main
 // executable ('/' or '\' separators); empty means "the only .exe at the top".
-// False with a one-line reason naming the file in `error`.
+// False with a one-line reason naming the file in `error`; a main executable
+// that is left out is an error.
 bool collect_input(const std::string& input_dir, const std::string& main_relative, InputTree* tree,
-                   std::string* error);
+                   std::string* error, const std::vector<std::string>& excludes = {});

@@ -1,5 +1,7 @@
 #include "pack.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "block_writer.h"
@@ -56,11 +58,19 @@ bool write_block(const InputTree& tree, const PackSettings& settings, int fd, st
 }
 
 bool pack_directory(const std::string& input_dir, const std::string& main_relative, const PackSettings& settings,
-                    const std::string& output_path, std::string* error) {
+                    const std::string& output_path, std::string* error, PackSummary* summary) {
     InputTree tree;
-    if (!collect_input(input_dir, main_relative, &tree, error)) return false;
+    if (!collect_input(input_dir, main_relative, &tree, error, settings.excludes)) return false;
     for (const std::string& warning : tree.warnings) std::fprintf(stderr, "%s: warning: %s\n", tool_name, warning.c_str());
     OutputFile output;
-    return output.create(output_path, error) && write_block(tree, settings, output.fd(), error) &&
-           output.commit(0666, error);
+    if (!output.create(output_path, error) || !write_block(tree, settings, output.fd(), error)) return false;
+    if (summary != nullptr) {
+        *summary = PackSummary();
+        summary->files = tree.files.size();
+        // Every file was read at the size it was listed with.
+        for (const InputFile& file : tree.files) summary->bytes_in += file.size;
+        struct stat info;
+        if (fstat(output.fd(), &info) == 0) summary->block_bytes = static_cast<uint64_t>(info.st_size);
+    }
+    return output.commit(0666, error);
 }

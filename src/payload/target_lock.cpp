@@ -38,7 +38,9 @@ void lock_target_dir() {
     launcher.lock_tried = true;
     char16_t key[target_lock_key_capacity];
     target_lock_key(launcher.target_dir, key);
-    launcher.held_lock = os_lock_dir(launcher.target_dir, key);
+    DirLock lock = nullptr;
+    LockResult result = os_lock_dir(launcher.target_dir, key, unpack_lock_wait_ms, &lock);
+    launcher.held_lock = result == LockResult::acquired ? lock : nullptr;
 }
 
 bool target_dir_lock_tried() { return launcher.lock_tried; }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/platform.h"
 
@@ -16,9 +17,16 @@
 inline constexpr size_t target_lock_key_capacity = 32;
 void target_lock_key(const char16_t* dir, char16_t* out);
 
+// How long a launcher waits for another one to finish writing the target
+// directory. A holder that takes longer is taken to be stalled (stopped in a
+// debugger, suspended, on a frozen drive): the launcher then goes on without
+// the lock rather than wait forever.
+inline constexpr uint32_t unpack_lock_wait_ms = 30000;
+
 // Takes the lock of target_dir, which must exist by then; waits while
-// another launcher holds it. Done once per run: a lock that cannot be had
-// leaves the launcher writing as it would without one.
+// another launcher holds it, up to unpack_lock_wait_ms. Done once per run: a
+// lock that cannot be had in that time leaves the launcher writing as it
+// would without one.
 void lock_target_dir();
 
 // True once lock_target_dir has been called in this run.

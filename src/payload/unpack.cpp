@@ -37,7 +37,8 @@ bool already_on_disk(uint32_t stored, uint64_t size) {
 // The first entry of a run that needs writing waits for any other launcher
 // writing the same directory, then looks again: that launcher may just have
 // written this very file, and rewriting it now could pull it from under a
-// child already running on it.
+// child already running on it. It looks again also when the wait ran out:
+// the holder may have written this file meanwhile, and stalled after it.
 bool needs_writing(uint32_t stored, uint64_t size) {
     if (already_on_disk(stored, size)) return false;
     if (target_dir_lock_tried()) return true;

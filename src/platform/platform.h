@@ -158,13 +158,16 @@ void os_hold_thread();
 
 using DirLock = void*;
 
-// Waits until this process holds the lock that every launcher of this user
-// takes before it writes into the directory `dir`, which exists. `key` names
-// the lock on systems whose locks live in a namespace of names rather than
-// on the directory itself (Windows: a mutex in the session's namespace); it
-// is short ASCII text derived from `dir`. A lock whose last holder ended
-// without releasing it counts as taken. Null when the lock cannot be had.
-DirLock os_lock_dir(const char16_t* dir, const char16_t* key);
+enum class LockResult { acquired, timed_out, failed };
+
+// Waits up to `timeout_ms` for this process to hold the lock that every
+// launcher of this user takes before it writes into the directory `dir`,
+// which exists. `key` names the lock on systems whose locks live in a
+// namespace of names rather than on the directory itself (Windows: a mutex
+// in the session's namespace); it is short ASCII text derived from `dir`. A
+// lock whose last holder ended without releasing it counts as taken.
+// `lock` receives the lock only when the result is `acquired`.
+LockResult os_lock_dir(const char16_t* dir, const char16_t* key, uint32_t timeout_ms, DirLock* lock);
 void os_unlock_dir(DirLock lock);
 
 // True when an open failed with `code` because another process has the file

@@ -83,14 +83,16 @@ class PackTest(WineTestCase):
         write_tree(self.tmp / "in", {"app.exe": "MZ"})
         (self.tmp / "in" / "logs").mkdir()
         result = packer("pack", self.tmp / "in", "-o", self.tmp / "in.bin")
-        self.assertRegex(result.stderr, r"^zembra: warning: .*'logs'.*\n$")
+        self.assertRegex(result.stderr, r"^zembra: warning: .*'logs'.*\npacked 1 file, [^\n]*\n$")
         entries = parse_block((self.tmp / "in.bin").read_bytes()).entries
         self.assertEqual([e.name for e in entries], ["app.exe"])
 
-    def test_progress_only_on_a_terminal(self):
-        write_tree(self.tmp / "in", {"app.exe": os.urandom(3 << 20)})
+    def test_progress_only_on_a_terminal_and_a_summary_always(self):
+        write_tree(self.tmp / "in", {"app.exe": os.urandom(3 << 20), "b.txt": "b" * 1000})
         piped = packer("pack", self.tmp / "in", "-o", self.tmp / "piped.bin", "--level", "1")
-        self.assertEqual(piped.stderr, "")
+        block_size = (self.tmp / "piped.bin").stat().st_size
+        self.assertRegex(piped.stderr, rf"\Apacked 2 files, 3,146,728 bytes, into a block of {block_size:,} bytes "
+                                       rf"\(ratio {3146728 / block_size:.2f}\) in \d+\.\d\d s\n\Z")
 
         master, slave = pty.openpty()
         process = subprocess.Popen([str(PACKER), "pack", str(self.tmp / "in"), "-o", str(self.tmp / "tty.bin"),
@@ -110,6 +112,7 @@ class PackTest(WineTestCase):
         text = shown.decode()
         self.assertRegex(text, r"\rpacking +100%")
         self.assertIn("MB/s", text)
+        self.assertRegex(text, r"\r\npacked 2 files, [^\r\n]+\r\n\Z")
         self.assertEqual((self.tmp / "tty.bin").read_bytes(), (self.tmp / "piped.bin").read_bytes())
 
 
@@ -121,7 +124,8 @@ class HelpTest(WineTestCase):
         for text in (shown, bare.stderr):
             for word in ("pack", "link", "build", "-o", "--main", "--company", "--product", "--version",
                          "--unpack-spec", "--description", "--original-filename", "--internal-name", "--icon",
-                         "--level", "--window-log", "--threads", "--layout", "--frame-size", "--help"):
+                         "--level", "--window-log", "--threads", "--layout", "--frame-size", "--exclude",
+                         "--config", "--help"):
                 self.assertRegex(text, rf"(^|\s){re.escape(word)}\b", word)
 
 
@@ -150,7 +154,8 @@ class BadInputTest(WineTestCase):
     def arrange(self):
         write_tree(self.tmp / "in", {"app.exe": "MZ", "run.bat": "@echo off", "bin/Run.CMD": "@echo off",
                                      "bin/tool.exe": "MZ"})
-        write_tree(self.tmp, {"block.bin": MAGIC, "some-file": "x"})
+        write_tree(self.tmp, {"block.bin": MAGIC, "some-file": "x", "typo.toml": 'level = 3\nprodcut = "X"\n',
+                              "main.toml": 'main = "other.exe"\n'})
         odd = self.tmp / "odd"
         odd.mkdir()
         write_tree(odd / "twoexe", {"a.exe": "MZ", "b.exe": "MZ"})
@@ -198,6 +203,15 @@ class BadInputTest(WineTestCase):
             ("empty company", ["link", t / "block.bin", "-o", out, "--company", ""], "--company"),
             ("missing icon", ["link", t / "block.bin", "-o", out, "--icon", t / "none.ico"], "none.ico"),
             ("output is a directory", ["pack", t / "in", "--main", "app.exe", "-o", t / "in"], "is a directory"),
+            ("main left out", ["pack", t / "in", "--main", "app.exe", "--exclude", "*.exe", "-o", out],
+             "--main 'app.exe' is left out by the exclude pattern '*.exe'"),
+            ("bad exclude pattern", ["pack", t / "in", "--exclude", "bin\\tool.exe", "-o", out], "backslash"),
+            ("project file is a directory", ["pack", t / "in", "--config", t / "odd", "-o", out],
+             "project file '" + str(t / "odd") + "' is a directory"),
+            ("unknown project key", ["build", t / "in", "--config", t / "typo.toml", "-o", out],
+             str(t / "typo.toml") + ":2: unknown key 'prodcut'"),
+            ("main from the project file missing", ["pack", t / "in", "--config", t / "main.toml", "-o", out],
+             str(t / "main.toml") + ":1: 'main' 'other.exe' does not exist in the input directory"),
         ]
         # Permissions do not stop root: as root, these run as nobody.
         locked = t / "locked"

@@ -318,15 +318,18 @@ bool os_add_ctrl_handler(bool (*handler)(uint32_t)) {
 
 void os_hold_thread() { ++state.holds; }
 
-DirLock os_lock_dir(const char16_t* dir, const char16_t* key) {
+LockResult os_lock_dir(const char16_t* dir, const char16_t* key, uint32_t timeout_ms, DirLock* lock) {
     state.lock_dirs.emplace_back(dir);
     state.lock_keys.emplace_back(key);
+    state.lock_timeouts.push_back(timeout_ms);
     state.lock_dir_existed.push_back(fake_is_dir(dir));
     state.opened_before_lock.push_back(state.opened_for_write.size());
     if (state.on_lock) state.on_lock();
-    if (state.lock_fails) return nullptr;
+    if (state.lock_fails) return LockResult::failed;
+    if (state.lock_times_out) return LockResult::timed_out;
     ++state.locks_held;
-    return &state;
+    *lock = &state;
+    return LockResult::acquired;
 }
 
 void os_unlock_dir(DirLock) { --state.locks_held; }

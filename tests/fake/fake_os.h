@@ -97,11 +97,13 @@ struct FakeOs {
     // the unpack lock
     std::vector<std::u16string> lock_dirs;   // every os_lock_dir call, in order
     std::vector<std::u16string> lock_keys;
+    std::vector<uint32_t> lock_timeouts;   // the bound of every wait
     // At each os_lock_dir: whether its directory existed, and how many
     // files had been opened for writing before it.
     std::vector<bool> lock_dir_existed;
     std::vector<size_t> opened_before_lock;
     bool lock_fails = false;
+    bool lock_times_out = false;   // another launcher holds it past the bound
     int locks_held = 0;
     // Runs inside os_lock_dir before it returns: the moment another
     // launcher that held the lock finishes its work.

@@ -37,7 +37,7 @@ TEST(CommandLine, DefaultsAndEveryOption) {
                        "--version", "2.3.4", "--unpack-spec", "{TEMP}\\x", "--description", "D",
                        "--original-filename", "O.exe", "--internal-name", "I", "--icon", "a.ico", "--icon", "pngs",
                        "--level", "3", "--window-log", "20", "--threads", "2", "--layout", "single-frame",
-                       "--frame-size", "5"},
+                       "--frame-size", "5", "--exclude", "*.pdb", "--exclude=/docs/"},
                       &line, &error))
         << error;
     EXPECT_EQ(line.command, "build");
@@ -57,6 +57,7 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(line.compression.threads, 2);
     EXPECT_EQ(line.compression.layout, BlockLayout::single_frame);
     EXPECT_EQ(line.compression.frame_target, 5u << 20);
+    EXPECT_EQ(line.excludes, (std::vector<std::string>{"*.pdb", "/docs/"}));
     ASSERT_TRUE(parse({"pack", "in", "-o", "b", "--layout=indexed", "--frame-size=4096"}, &line, &error)) << error;
     EXPECT_EQ(line.compression.layout, BlockLayout::indexed);
     EXPECT_EQ(line.compression.frame_target, 4096ull << 20);
@@ -222,6 +223,9 @@ TEST(CommandLine, RefusedWithAReasonNamingTheOption) {
         {{"pack", "in", "other", "-o", "b"}, "unexpected argument 'other'"},
         {{"build", "in", "-o", "a", "--target", "macos"}, "option --target takes windows or linux, not 'macos'"},
         {{"pack", "in", "-o", "b", "--target", "linux"}, "option --target does not apply to 'zembra pack'"},
+        {{"pack", "in", "-o", "b", "--exclude", "*.pdb", "--exclude", "a//b"},
+         "option --exclude 'a//b' cannot be used: it has an empty component"},
+        {{"link", "b", "-o", "a.exe", "--exclude", "*.pdb"}, "option --exclude does not apply to 'zembra link'"},
     };
     for (const Case& c : cases) {
         CommandLine line;

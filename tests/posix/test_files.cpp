@@ -1,5 +1,6 @@
 // The POSIX file services against a real scratch directory: directory
-// creation results, truncating opens, writes, and which files can be read.
+// creation results, truncating opens, writes, which files can be read, and
+// how a reader and a writer of one file keep out of each other's way.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -110,13 +111,34 @@ TEST_F(PosixFiles, OpenForReadGivesRegularFilesNotBeingWritten) {
         EXPECT_EQ(os_open_for_read(path(name).c_str()), nullptr);
     }
 
-    FileHandle writing = os_open_for_write(path("plain").c_str());
-    ASSERT_NE(writing, nullptr);
-    EXPECT_EQ(os_open_for_read(path("plain").c_str()), nullptr) << "half written";
-    os_close_file(writing);
-    ReadHandle file = os_open_for_read(path("plain").c_str());
-    EXPECT_NE(file, nullptr);
-    os_close_read(file);
+}
+
+// A file that another launcher reads to check it cannot be emptied under it:
+// the open fails at once as in use, never waiting for a reader that may have
+// stalled. A file that another launcher is writing, stalled or not, can be
+// read (it differs) and rewritten.
+TEST_F(PosixFiles, FileBeingReadIsInUseAndFileBeingWrittenIsNot) {
+    put("checked", "whole content");
+    ReadHandle reader = os_open_for_read(path("checked").c_str());
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(os_open_for_write(path("checked").c_str()), nullptr);
+    EXPECT_EQ(os_last_error(), static_cast<uint32_t>(EWOULDBLOCK));
+    os_close_read(reader);
+    EXPECT_EQ(get("checked"), "whole content");
+
+    FileHandle first = os_open_for_write(path("written").c_str());
+    ASSERT_NE(first, nullptr);
+    uint32_t written = 0;
+    ASSERT_TRUE(os_write_file(first, "half", 4, &written));
+    reader = os_open_for_read(path("written").c_str());
+    ASSERT_NE(reader, nullptr) << "half written, so it differs";
+    os_close_read(reader);
+    FileHandle second = os_open_for_write(path("written").c_str());
+    ASSERT_NE(second, nullptr);
+    ASSERT_TRUE(os_write_file(second, "whole", 5, &written));
+    os_close_file(second);
+    os_close_file(first);
+    EXPECT_EQ(get("written"), "whole");
 }
 
 // The block has no modes: what a file starts with decides whether it can be

@@ -37,6 +37,12 @@ std::string stream_of(const Files& files) {
     return out + fixture::end_marker;
 }
 
+// How the lock of the next start turns out.
+void lock_ends(LockResult outcome) {
+    fake_os().lock_fails = outcome == LockResult::failed;
+    fake_os().lock_times_out = outcome == LockResult::timed_out;
+}
+
 std::u16string key_of(const std::u16string& dir) {
     char16_t key[target_lock_key_capacity];
     target_lock_key(dir.c_str(), key);
@@ -76,6 +82,7 @@ TEST_F(TargetLock, FirstStartLocksOnceBeforeItsFirstWriteAndReleasesAtTheEnd) {
     start();
     EXPECT_EQ(os.lock_dirs, std::vector<std::u16string>{target});
     EXPECT_EQ(os.lock_keys, std::vector<std::u16string>{key_of(target)});
+    EXPECT_EQ(os.lock_timeouts, std::vector<uint32_t>{unpack_lock_wait_ms}) << "a stalled holder must not hold it for good";
     EXPECT_EQ(os.lock_dir_existed, std::vector<bool>{true}) << "a directory lock needs its directory";
     EXPECT_EQ(os.opened_before_lock, std::vector<size_t>{0});
     EXPECT_EQ(os.locks_held, 0);
@@ -92,21 +99,25 @@ TEST_F(TargetLock, StartThatFindsEverythingInPlaceNeverLocks) {
 }
 
 // While this launcher waited, another one wrote into the directory: what it
-// finished is left alone, so a child already running on it is not disturbed.
+// finished is left alone, so a child already running on it is not disturbed,
+// also when the holder then stalled and the wait ran out.
 TEST_F(TargetLock, FilesWrittenByTheHolderMeanwhileAreNotRewritten) {
     struct Case {
         const char* holder;
         size_t files_it_finished;
+        LockResult lock;
         std::vector<std::u16string> still_written;
     };
     const Case cases[] = {
-        {"finished every file", payload.size(), {}},
-        {"was killed after the first file", 1, {path(u"lib\\one.dll"), path(u"lib\\two.dll")}},
+        {"finished every file", payload.size(), LockResult::acquired, {}},
+        {"was killed after the first file", 1, LockResult::acquired, {path(u"lib\\one.dll"), path(u"lib\\two.dll")}},
+        {"stalled after the first file", 1, LockResult::timed_out, {path(u"lib\\one.dll"), path(u"lib\\two.dll")}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.holder);
         SetUp();
         FakeOs& os = fake_os();
+        lock_ends(c.lock);
         os.on_lock = [&] {
             os.dirs.insert(path(u"lib"));
             for (size_t i = 0; i < c.files_it_finished; ++i) os.files[path(payload[i].first)] = payload[i].second;
@@ -117,13 +128,20 @@ TEST_F(TargetLock, FilesWrittenByTheHolderMeanwhileAreNotRewritten) {
     }
 }
 
+// A lock that fails, or that a stalled launcher holds past the bound: the
+// launcher goes on and writes every file that differs, as with no lock.
 TEST_F(TargetLock, LockThatCannotBeHadLeavesUnpackingAsWithoutOne) {
-    FakeOs& os = fake_os();
-    os.lock_fails = true;
-    start();
-    EXPECT_EQ(os.lock_dirs.size(), 1u) << "tried once per run, not once per file";
-    EXPECT_EQ(os.opened_for_write.size(), payload.size());
-    for (const auto& [name, data] : payload) EXPECT_EQ(os.files.at(path(name)), data);
+    for (LockResult outcome : {LockResult::failed, LockResult::timed_out}) {
+        SCOPED_TRACE(outcome == LockResult::failed ? "failed" : "timed out");
+        SetUp();
+        FakeOs& os = fake_os();
+        lock_ends(outcome);
+        start();
+        EXPECT_EQ(os.lock_dirs.size(), 1u) << "tried once per run, not once per file";
+        EXPECT_EQ(os.opened_for_write.size(), payload.size());
+        EXPECT_EQ(os.locks_held, 0) << "no lock released that was never had";
+        for (const auto& [name, data] : payload) EXPECT_EQ(os.files.at(path(name)), data);
+    }
 }
 
 // Another launcher checking a file holds it for a moment; the lock holder
@@ -132,21 +150,22 @@ TEST_F(TargetLock, WriterWaitsOutABriefHolderOnlyWhileItHoldsTheLock) {
     struct Case {
         const char* holder;
         int busy_opens;
-        bool lock_fails;
+        LockResult lock;
         std::string out;
         int exit_code;
     };
     const Case cases[] = {
-        {"a check that ends", 3, false, "written\npauses=3\n", 0},
-        {"a program that keeps it", 1000000, false, "pauses=200\n", fatal_exit_code},
-        {"a check, without the lock", 1, true, "pauses=0\n", fatal_exit_code},
+        {"a check that ends", 3, LockResult::acquired, "written\npauses=3\n", 0},
+        {"a program that keeps it", 1000000, LockResult::acquired, "pauses=200\n", fatal_exit_code},
+        {"a check, without the lock", 1, LockResult::failed, "pauses=0\n", fatal_exit_code},
+        {"a check, after the wait for the lock ran out", 1, LockResult::timed_out, "pauses=0\n", fatal_exit_code},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.holder);
         SetUp();
         FakeOs& os = fake_os();
         os.in_use[path(u"lib\\one.dll")] = c.busy_opens;
-        os.lock_fails = c.lock_fails;
+        lock_ends(c.lock);
         Isolated run = run_isolated([&] {
             std::atexit([] { std::printf("pauses=%zu\n", fake_os().sleeps.size()); });
             start();

@@ -71,14 +71,19 @@ FileHandle os_open_for_write(const char16_t* path) {
         errno = ENOMEM;
         return nullptr;
     }
-    // Emptied only once no other launcher reads it, and not read by another
-    // while it is written: readers hold a shared lock on the file while they
-    // read it (os_open_for_read).
+    // Emptied only once no other launcher reads it: readers hold a shared
+    // lock on the file while they read it (os_open_for_read). A file being
+    // read is reported in use (EWOULDBLOCK), as on Windows, and is not
+    // waited for here: a reader that stalls would hold the writer for good.
+    // Once the file is empty the lock is let go: a writer that stalls
+    // halfway must not keep another from rewriting the file (Windows shares
+    // a file being written with other writers too), and a reader of a file
+    // still growing only finds that it differs.
     file->fd = open(native, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
     file->head_size = 0;
     bool emptied = file->fd >= 0;
-    while (emptied && flock(file->fd, LOCK_EX) != 0) emptied = errno == EINTR;
-    emptied = emptied && ftruncate(file->fd, 0) == 0;
+    while (emptied && flock(file->fd, LOCK_EX | LOCK_NB) != 0) emptied = errno == EINTR;
+    emptied = emptied && ftruncate(file->fd, 0) == 0 && flock(file->fd, LOCK_UN) == 0;
     if (!emptied) {
         int error = errno;
         if (file->fd >= 0) close(file->fd);

@@ -1,8 +1,6 @@
 // Reading an existing file into the caller's buffer. A shared lock, held
 // until the file is closed, keeps another launcher from emptying it while it
-// is read, and fails while another launcher is writing it (os_open_for_write
-// holds the exclusive lock): a file half written is not there yet, as on
-// Windows. O_NONBLOCK keeps a FIFO of the entry's name from blocking the open.
+// is read, and fails while another launcher is emptying it. O_NONBLOCK keeps a FIFO of the entry's name from blocking the open.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>

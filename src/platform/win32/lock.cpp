@@ -5,20 +5,21 @@
 
 #include "platform/platform.h"
 
-DirLock os_lock_dir(const char16_t*, const char16_t* key) {
+LockResult os_lock_dir(const char16_t*, const char16_t* key, uint32_t timeout_ms, DirLock* lock) {
     wchar_t name[96] = L"Local\\";
     size_t n = 6;
     for (; *key != 0 && n + 1 < sizeof name / sizeof name[0]; ++key) name[n++] = static_cast<wchar_t>(*key);
     name[n] = 0;
     // Not inheritable: the child never holds the lock.
     HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
-    if (mutex == nullptr) return nullptr;
-    DWORD result = WaitForSingleObject(mutex, INFINITE);
-    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) {
-        CloseHandle(mutex);
-        return nullptr;
+    if (mutex == nullptr) return LockResult::failed;
+    DWORD result = WaitForSingleObject(mutex, timeout_ms);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
+        *lock = mutex;
+        return LockResult::acquired;
     }
-    return mutex;
+    CloseHandle(mutex);
+    return result == WAIT_TIMEOUT ? LockResult::timed_out : LockResult::failed;
 }
 
 void os_unlock_dir(DirLock lock) {

@@ -1,0 +1,16 @@
+// The one line that ends a pack or a build on standard error: what went in,
+// the block it became, and how long it took.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct PackSummary {
+    uint64_t files = 0;
+    uint64_t bytes_in = 0;      // the files' data
+    uint64_t block_bytes = 0;   // the whole block: magic, frames, padding, trailer
+};
+
+// "packed 3 files, 1,234,567 bytes, into a block of 456,789 bytes (ratio
+// 2.70) in 1.25 s", the ratio being bytes in over block bytes.
+std::string summary_line(const PackSummary& summary, double seconds);
