@@ -72,7 +72,7 @@ class ConcurrentStarts(WineTestCase):
 
     @staticmethod
     def make_launcher(app, exe, unpack_spec):
-        return build_launcher(app, exe, "--main", "app.exe", "--unpack-spec", unpack_spec)
+        return build_launcher(app, exe, "--main", "app.exe", "--layout", "single-frame", "--unpack-spec", unpack_spec)
 
     @classmethod
     def tearDownClass(cls):

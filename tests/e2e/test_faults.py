@@ -55,7 +55,7 @@ class KilledWhileUnpacking(WineTestCase):
 
     @staticmethod
     def make_launcher(app, exe, unpack_spec):
-        return build_launcher(app, exe, "--main", "app.exe", "--unpack-spec", unpack_spec)
+        return build_launcher(app, exe, "--main", "app.exe", "--layout", "single-frame", "--unpack-spec", unpack_spec)
 
     @classmethod
     def tearDownClass(cls):
