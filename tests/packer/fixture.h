@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "index_frame.h"
+#include "input_tree.h"
 #include "pack.h"
 #include "payload/block_format.h"
 #include "payload/block_index.h"
@@ -62,6 +63,13 @@ inline std::string pseudo_random(size_t size, unsigned seed, int alphabet = 256)
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The relative names of the files a walk collected, in its order.
+inline std::vector<std::string> relatives(const InputTree& tree) {
+    std::vector<std::string> names;
+    for (const InputFile& file : tree.files) names.push_back(file.relative);
+    return names;
 }
 
 inline bool exists(const std::string& path) {

@@ -92,12 +92,6 @@ TEST(Exclude, PatternsThatCouldNeverMatchAreRefused) {
     }
 }
 
-std::vector<std::string> relatives(const InputTree& tree) {
-    std::vector<std::string> names;
-    for (const InputFile& file : tree.files) names.push_back(file.relative);
-    return names;
-}
-
 // A left-out directory is never walked: what is inside it would otherwise
 // stop the pack.
 TEST(Exclude, CollectingLeavesOutMatchesWithoutLookingInside) {

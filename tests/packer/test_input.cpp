@@ -10,12 +10,6 @@
 
 namespace {
 
-std::vector<std::string> relatives(const InputTree& tree) {
-    std::vector<std::string> names;
-    for (const InputFile& file : tree.files) names.push_back(file.relative);
-    return names;
-}
-
 TEST(Input, TheOnlyExeAtTheTopIsTheMain) {
     ScratchDir in;
     in.write("a.txt", "a");
