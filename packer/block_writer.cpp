@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fd_io.h"
+#include "host.h"
 #include "payload/block_format.h"
 
 std::vector<unsigned char> block_ending(uint64_t written) {
@@ -27,7 +28,7 @@ bool BlockWriter::begin(int fd, const CompressionSettings& settings, std::string
 
 bool BlockWriter::put(const void* data, size_t size, std::string* error) {
     if (!write_fully(fd_, data, size)) {
-        *error = std::string("cannot write the block: ") + std::strerror(errno);
+        *error = std::string("cannot write the block: ") + error_text(errno);
         return false;
     }
     written_ += size;

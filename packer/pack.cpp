@@ -1,11 +1,10 @@
 #include "pack.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "block_writer.h"
 #include "entry_stream.h"
+#include "host.h"
 #include "indexed_block.h"
 #include "output_file.h"
 #include "payload/block_format.h"
@@ -69,8 +68,8 @@ bool pack_directory(const std::string& input_dir, const std::string& main_relati
         summary->files = tree.files.size();
         // Every file was read at the size it was listed with.
         for (const InputFile& file : tree.files) summary->bytes_in += file.size;
-        struct stat info;
-        if (fstat(output.fd(), &info) == 0) summary->block_bytes = static_cast<uint64_t>(info.st_size);
+        uint64_t size = 0;
+        if (file_size(output.fd(), &size)) summary->block_bytes = size;
     }
     return output.commit(0666, error);
 }
