@@ -65,6 +65,15 @@ foreach(source ${WINDOWS_TEST_PROGRAMS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${STAGE_DIR}/tests/win")
 endforeach()
 
+# The packer as a Windows console program, zembra.exe, beside the Linux one
+# in ${STAGE_DIR}/bin, with the same stubs and data files.
+add_subdirectory(packer)
+add_custom_target(stage_resources ALL
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different "${CMAKE_SOURCE_DIR}/res/launcher.manifest"
+    "${STAGE_DIR}/share/zembra/res/launcher.manifest"
+  COMMAND ${CMAKE_COMMAND} -E copy_directory "${CMAKE_SOURCE_DIR}/res/icons" "${STAGE_DIR}/share/zembra/res/icons"
+  COMMENT "Staging the launcher resources")
+
 if(EXISTS "${CMAKE_SOURCE_DIR}/examples/CMakeLists.txt")
   add_subdirectory(examples)
 endif()
