@@ -139,6 +139,12 @@ long long transfer_failed() {
     return -1;
 }
 
+// What the system says of a name that is there but is no file or directory.
+bool is_device_error(DWORD code) {
+    return code == ERROR_INVALID_PARAMETER || code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED ||
+           code == ERROR_GEN_FAILURE || code == ERROR_BAD_DEVICE || code == ERROR_PIPE_BUSY;
+}
+
 // ---- open files ------------------------------------------------------------------
 
 // Every handle the packer has open, so the interrupt handler can close them
@@ -409,15 +415,19 @@ bool examine(const std::string& path, bool follow_links, FileInfo* info) {
     *info = FileInfo();
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         // A name its directory lists but that cannot be found is a link to
-        // nothing (so Wine shows a dangling Unix link).
+        // nothing (so Wine shows a dangling Unix link); one that is there
+        // but cannot be asked is a device, pipe or the like.
         const DWORD code = GetLastError();
+        const bool device = is_device_error(code);
         WIN32_FIND_DATAW found;
-        HANDLE search = code == ERROR_FILE_NOT_FOUND ? FindFirstFileW(name.c_str(), &found) : INVALID_HANDLE_VALUE;
+        HANDLE search = code == ERROR_FILE_NOT_FOUND || device ? FindFirstFileW(name.c_str(), &found)
+                                                               : INVALID_HANDLE_VALUE;
         if (search == INVALID_HANDLE_VALUE) {
             SetLastError(code);
             return failed(name);
         }
         FindClose(search);
+        if (device) return true;
         if (follow_links) return failed_with(ENOENT);
         info->is_link = true;
         return true;
@@ -430,7 +440,11 @@ bool examine(const std::string& path, bool follow_links, FileInfo* info) {
     }
     HANDLE handle = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return failed(name);
+    if (handle == INVALID_HANDLE_VALUE) {
+        // Something that is there but cannot be opened as a file or a
+        // directory is a device, pipe or the like.
+        return is_device_error(GetLastError()) || failed(name);
+    }
     BY_HANDLE_FILE_INFORMATION details;
     const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
     const bool known = GetFileInformationByHandle(handle, &details);

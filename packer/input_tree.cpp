@@ -55,7 +55,13 @@ bool walk_directory(Walk& walk, const std::string& dir_path, const std::string& 
         std::string path = dir_path + "/" + name;
         FileInfo info;
         if (!examine(path, false, &info)) {
-            *walk.error = "cannot examine " + quoted(relative) + ": " + system_reason();
+            // What cannot even be examined may still be left out, or have a
+            // name that is refused anyway (Windows cannot open some of them).
+            const int reason = errno;
+            if (excluding_pattern(*walk.excludes, relative, false) != nullptr) continue;
+            std::string problem = component_problem(name);
+            *walk.error = problem.empty() ? "cannot examine " + quoted(relative) + ": " + error_text(reason)
+                                          : "the name of " + quoted(relative) + " " + problem;
             return false;
         }
         const int link_errno = info.is_link && !examine(path, true, &info) ? errno : 0;
