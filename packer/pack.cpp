@@ -14,11 +14,11 @@
 
 namespace {
 
-bool write_single_frame_block(const InputTree& tree, const PackSettings& settings, Progress* progress, int fd,
-                              std::string* error) {
+bool write_single_frame_block(const InputTree& tree, const PackSettings& settings, uint64_t stream_size,
+                              Progress* progress, int fd, std::string* error) {
     BlockWriter writer;
     writer.on_progress = [&](uint64_t consumed) { progress->update(consumed); };
-    if (!writer.begin(fd, settings.compression, error)) return false;
+    if (!writer.begin(fd, settings.compression, stream_size, error)) return false;
     FileSnapshot snapshot;
     for (const InputFile& file : tree.files) {
         if (!snapshot_entry(file, settings.snapshot, &snapshot, error)) return false;
@@ -51,7 +51,7 @@ bool write_block(const InputTree& tree, const PackSettings& settings, int fd, st
     Progress progress(settings.show_progress, total);
     bool indexed = settings.compression.layout == BlockLayout::indexed && !tree.files.empty();
     bool ok = indexed ? write_indexed_block(tree, settings, &progress, fd, error)
-                      : write_single_frame_block(tree, settings, &progress, fd, error);
+                      : write_single_frame_block(tree, settings, total, &progress, fd, error);
     if (ok) progress.finish();
     return ok;
 }

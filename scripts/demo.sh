@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The demo: builds everything, packs the example application
+# The demo: builds everything, installs the packer into a scratch prefix
+# (build/demo/prefix) and uses it from PATH as a user would, packs the example application
 # (examples/hello: a console program and its data files) into one Windows
 # launcher and runs it under Wine twice: a cold start that unpacks into the
 # per-user cache, and a warm start that finds every file intact and writes
@@ -12,10 +13,17 @@ bash "$root/scripts/build.sh" >/dev/null
 wine_start
 trap wine_stop EXIT
 
+prefix="$root/build/demo/prefix"
+rm -rf "$prefix"
+echo "== installing the packer: cmake --install build/native --prefix build/demo/prefix"
+cmake --install "$root/build/native" --prefix "$prefix" >/dev/null
+export PATH="$prefix/bin:$PATH"
+echo "   $(zembra --version), at $(command -v zembra)"
+
 app="$root/build/demo/Hello.exe"
 mkdir -p "$(dirname "$app")"
 echo "== packing build/examples/hello into build/demo/Hello.exe"
-"$root/build/bin/zembra" build "$root/build/examples/hello" --main hello.exe -o "$app"
+zembra build "$root/build/examples/hello" --main hello.exe -o "$app"
 ls -l "$app" | awk '{print "   " $5 " bytes"}'
 
 cache=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Local 2>/dev/null | head -n 1)
@@ -48,7 +56,7 @@ warm "$cache" "$WINE" "$app"
 echo
 echo "== Linux: packing build/examples/hello-linux into build/demo/hello-linux"
 linux_app="$root/build/demo/hello-linux"
-"$root/build/bin/zembra" build "$root/build/examples/hello-linux" --main hello --target linux -o "$linux_app"
+zembra build "$root/build/examples/hello-linux" --main hello --target linux -o "$linux_app"
 export XDG_CACHE_HOME="$root/build/demo/cache"
 rm -rf "$XDG_CACHE_HOME"
 echo "== Linux cold start (empty cache in $XDG_CACHE_HOME)"

@@ -41,11 +41,15 @@ def png(width, height, pixel, colour_type=2):
 
 class SameBytes(WineTestCase):
     def both(self, cwd, *args):
-        """Builds with both packers from `cwd`, relative paths alike; returns the two launchers."""
-        packer(*args, "-o", "linux.out", cwd=cwd)
-        run = windows_packer(*args, "-o", "windows.out", cwd=cwd)
+        """Builds with both packers from `cwd`, relative paths alike, into
+        files of one name (a product's OriginalFilename follows it); returns
+        the two launchers."""
+        for side in ("linux", "windows"):
+            (Path(cwd) / side).mkdir(exist_ok=True)
+        packer(*args, "-o", "linux/App.exe", cwd=cwd)
+        run = windows_packer(*args, "-o", "windows/App.exe", cwd=cwd)
         self.assertEqual(run.returncode, 0, run.err)
-        return (Path(cwd) / "linux.out").read_bytes(), (Path(cwd) / "windows.out").read_bytes()
+        return (Path(cwd) / "linux" / "App.exe").read_bytes(), (Path(cwd) / "windows" / "App.exe").read_bytes()
 
     def test_both_targets_and_layouts(self):
         rng = random.Random(14)
