@@ -64,7 +64,7 @@ class SameBytes(WineTestCase):
                     self.assertTrue(linux == windows, "the launchers differ")
 
     def test_long_non_ascii_input_path_with_an_icon_to_scale(self):
-        deep = self.tmp / "ünïcødé 文件夹" / ("é" * 100) / ("x" * 120) / "app"
+        deep = self.tmp / "ünïcødé 文件夹" / ("é" * 100) / ("x" * 120) / ("y" * 100) / "app"
         self.assertGreater(len(windows_path(deep)), 300)
         write_tree(deep, {"app.exe": os.urandom(50000), "données/è.txt": "è\n", "icon.png":
                           png(300, 300, lambda x, y: (x % 256, y % 256, (x * y) % 256))})
