@@ -1,7 +1,6 @@
 #include "block_writer.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include "fd_io.h"
 #include "host.h"

@@ -1,7 +1,6 @@
 #include "write_launcher.h"
 
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "elf_image.h"

@@ -77,6 +77,7 @@ class SameErrors(WineTestCase):
     def test_bad_input_gets_the_same_line(self):
         write_tree(self.tmp, {"app/app.exe": "MZ", "two/a.exe": "", "two/b.exe": "", "plain": "x",
                               "loop/app.exe": "", "case/app.exe": "", "case/A.txt": "", "case/a.TXT": "",
+                              "accents/app.exe": "", "accents/é.txt": "", "accents/É.txt": "",
                               "dev/app.exe": "", "dev/NUL.txt": "", "colon/app.exe": "", "colon/a:b": "",
                               "fifo/app.exe": "", "icons/bad.png": "not a picture", "icons/empty.ico":
                               b"\0\0\1\0\0\0", "icons/odd.png": png(20, 10, lambda x, y: (1, 2, 3))})
@@ -90,6 +91,7 @@ class SameErrors(WineTestCase):
             ("build", "two", "-o", "out"),
             ("build", "loop", "-o", "out"),
             ("build", "case", "-o", "out"),
+            ("build", "accents", "-o", "out"),
             ("build", "dev", "-o", "out"),
             ("build", "colon", "-o", "out"),
             ("build", "fifo", "-o", "out"),
