@@ -19,10 +19,10 @@ bool BlockWriter::begin(int fd, const CompressionSettings& settings, uint64_t st
         if (on_progress) on_progress(consumed);
     };
     // The stream's size is pledged: zstd then sizes its window and tables to
-    // the input, which for a small application saves nearly all the time a
-    // build takes (the launcher reads the stream only up to its end marker
-    // and needs no size). Every file is read at its listed size or the pack
-    // fails, so the pledge holds.
+    // the input instead of to the largest window, and the frame states the
+    // size (the launcher reads the stream only up to its end marker and needs
+    // none). Every file is read at its listed size or the pack fails, so the
+    // pledge holds.
     FrameSink sink = [this](const unsigned char* data, size_t size, std::string* why) { return put(data, size, why); };
     return frame_.begin(settings, settings.threads < 1 ? 1 : settings.threads, stream_size, sink, error) &&
            put(block_magic, block_magic_size, error);
