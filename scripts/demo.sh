@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The demo: builds everything, installs the packer into a scratch prefix
-# (build/demo/prefix) and uses it from PATH as a user would, packs the example application
-# (examples/hello: a console program and its data files) into one Windows
-# launcher and runs it under Wine twice: a cold start that unpacks into the
+# (build/demo/prefix) and uses it from PATH as a user would, packs the
+# example application (examples/hello: a console program and its data files)
+# into one Windows launcher, packs it again with the Windows packer under
+# Wine (the same bytes), and runs the launcher under Wine twice: a cold start that unpacks into the
 # per-user cache, and a warm start that finds every file intact and writes
 # nothing. Then the same for the Linux build of the example and launcher.
 set -euo pipefail
@@ -25,6 +26,9 @@ mkdir -p "$(dirname "$app")"
 echo "== packing build/examples/hello into build/demo/Hello.exe"
 zembra build "$root/build/examples/hello" --main hello.exe -o "$app"
 ls -l "$app" | awk '{print "   " $5 " bytes"}'
+echo "== the Windows packer (build/bin/zembra.exe) under Wine, from the same input"
+(cd "$root/build" && "$WINE" bin/zembra.exe build examples/hello --main hello.exe -o demo/Hello-by-zembra.exe)
+if cmp -s "$app" "$root/build/demo/Hello-by-zembra.exe"; then echo "   the same bytes"; else echo "   the launchers differ"; fi
 
 cache=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Local 2>/dev/null | head -n 1)
 rm -rf "$cache/Quenlith"
