@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     fake_reset();
     const FakeResetAtEnd reset_at_end;
-    reset_launcher_state();
+    fresh_launcher_state();
     FakeOs& os = fake_os();
     os.command_line_args = args;
     os.split_fails = flags & 2;

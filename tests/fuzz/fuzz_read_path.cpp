@@ -14,7 +14,6 @@
 //         bit 4  the user's profile folder cannot be named
 //   byte 1: 0xFF none; else bit 7 chooses a short write over a failed one
 //           and bits 0-6 the index of that write.
-#define ZSTD_STATIC_LINKING_ONLY   // ZSTD_createCCtx_advanced
 #include <zstd.h>
 
 #include <cstdint>
@@ -45,15 +44,10 @@ const std::u16string normal_target = u"C:\\Users\\user\\AppData\\Local\\Quenlith
 std::u16string long_target() { return u"C:\\Users\\user\\" + std::u16string(3980, u'l'); }
 
 // The block around a compressed entry stream, in a buffer kept across
-// inputs: a fresh compression context and output for every input cost more
-// than the launcher's run over them.
-// The context's memory comes from operator new: what malloc hands out is
-// released at the end of every input, as the end of the launcher's process.
-void* context_alloc(void*, size_t size) { return ::operator new(size); }
-void context_free(void*, void* block) { ::operator delete(block); }
-
+// inputs: a fresh output for every input costs more than the launcher's run
+// over it.
 const std::string& compress(const uint8_t* data, size_t size) {
-    static ZSTD_CCtx* const context = ZSTD_createCCtx_advanced({context_alloc, context_free, nullptr});
+    ZSTD_CCtx* const context = kept_compression_context();
     static std::string out;
     out.resize(block_magic_size + ZSTD_compressBound(size));
     std::memcpy(out.data(), block_magic, block_magic_size);

@@ -1,11 +1,10 @@
+#define ZSTD_STATIC_LINKING_ONLY   // ZSTD_createCCtx_advanced
 #include "read_path_checks.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <zstd.h>
 
 #include "fake_os.h"
 #include "launcher/fatal.h"
@@ -49,6 +48,18 @@ extern "C" size_t __wrap_ZSTD_decompressStream(ZSTD_DCtx* context, ZSTD_outBuffe
     return result;
 }
 
+namespace {
+
+void* context_alloc(void*, size_t size) { return ::operator new(size); }
+void context_free(void*, void* block) { ::operator delete(block); }
+
+}  // namespace
+
+ZSTD_CCtx* kept_compression_context() {
+    static ZSTD_CCtx* const context = ZSTD_createCCtx_advanced({context_alloc, context_free, nullptr});
+    return context;
+}
+
 void broken(const char* what) {
     std::fprintf(stderr, "invariant broken: %s\n", what);
     std::abort();
@@ -63,7 +74,7 @@ bool starts_with(const std::u16string& text, const std::u16string& prefix) {
 }
 
 void end_process() {
-    reset_launcher_state();
+    fresh_launcher_state();
     release_process_memory();
     fake_process_end();
 }

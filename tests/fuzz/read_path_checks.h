@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <string>
 
+#include <zstd.h>
+
 #include "fatal_ends.h"
 
 // The decoder is watched: every call must consume input or produce output
@@ -17,6 +19,12 @@
 struct WorkBudgetSpent {};
 void watch_decoder(size_t input_size);   // at the start of each input
 void watch_decoder_calls();              // at the start of each run over it
+
+// One compression context for the whole run: creating one for every input
+// costs more than the launcher's run over what it compresses. Its memory
+// comes from operator new, since what malloc hands out is released at the
+// end of every input, as the end of the launcher's process.
+ZSTD_CCtx* kept_compression_context();
 
 [[noreturn]] void broken(const char* what);
 void check(bool ok, const char* what);
