@@ -137,6 +137,8 @@ def expand_spec_seeds():
 
 def command_line_input(args, module="C:\\Tools\\app.exe", flags=0, pad=0, pad_unit="p"):
     body = b"\xff\xff".join(units(f) for f in [module, "launcher", *args])
+    if pad > 255:
+        flags |= 4   # a long pad
     return struct.pack("<BHH", flags, pad, ord(pad_unit)) + body
 
 
