@@ -22,6 +22,9 @@
 
 namespace {
 
+// FUZZ_SHOW=1 prints each input's ending, to see what the seeds reach.
+const bool show = std::getenv("FUZZ_SHOW") != nullptr;
+
 void check(bool ok, const char* what) {
     if (ok) return;
     std::fprintf(stderr, "invariant broken: %s\n", what);
@@ -162,10 +165,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<IconImage> icons;
     std::string error;
     if (!load_icons({path}, &icons, &error)) {
+        if (show) std::fprintf(stderr, "refused: %s\n", error.c_str());
         check(!error.empty() && error.find('\n') == std::string::npos, "a refusal not in one line");
         check(error.find(path) != std::string::npos, "a refusal that does not name the file");
         return 0;
     }
+    if (show) std::fprintf(stderr, "accepted: %zu images\n", icons.size());
     check(!icons.empty(), "accepted without an image");
     // Read as an .ico exactly when it is no PNG and is named or marked as one.
     const bool ico = !is_png(file) && (named_ico || (file.size() >= 4 && le(file, 0, 4) == 0x00010000));

@@ -21,6 +21,9 @@
 
 namespace {
 
+// FUZZ_SHOW=1 prints each input's ending, to see what the seeds reach.
+const bool show = std::getenv("FUZZ_SHOW") != nullptr;
+
 void check(bool ok, const char* what, const std::string& shown = {}) {
     if (ok) return;
     std::fprintf(stderr, "invariant broken: %s\n%s\n", what, shown.c_str());
@@ -137,6 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CommandLine line;
     std::string error;
     if (!load_project_file(path, {}, &line, &error)) {
+        if (show) std::fprintf(stderr, "refused: %s\n", error.c_str());
         check(!error.empty() && one_line(error), "a refusal not in one line", error);
         check(names_file_and_line(error, printable(path), lines_of(data, size)),
               "a refusal that does not name the file and one of its lines", error);
@@ -162,6 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool file_ok = parse(with_file, &from_file, &file_error);
     check(options_ok == file_ok, "the file and the same options on the command line judged differently",
           options_error + " | " + file_error);
+    if (show) std::fprintf(stderr, "taken: %zu options; build %s\n", line.from_file.size(), file_ok ? "accepted" : file_error.c_str());
     if (!options_ok) {
         check(one_line(file_error), "a refusal not in one line", file_error);
         return 0;

@@ -89,9 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::string* compressed = flags & 1 ? &compress(data, size) : nullptr;
     const size_t block_size = compressed ? compressed->size() : size;
-    // An exact copy: any read past the block's end is a read past this.
-    std::unique_ptr<unsigned char[]> block(new unsigned char[block_size > 0 ? block_size : 1]);
-    std::memcpy(block.get(), compressed ? reinterpret_cast<const unsigned char*>(compressed->data()) : data, block_size);
+    const GuardedBlock block(compressed ? reinterpret_cast<const unsigned char*>(compressed->data()) : data, block_size);
 
     fake_reset();
     FakeOs& os = fake_os();
@@ -100,11 +98,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (flags & 16) os.profile.reset();
     if (write_choice != 0xFF) (write_choice & 0x80 ? os.short_write_at : os.fail_write_at) = write_choice & 0x7F;
 
-    start(block.get(), block_size, target, flags & 16);
+    start(block.data(), block_size, target, flags & 16);
     if (flags & 8) {
         end_process();
         os.writes = 0;
-        start(block.get(), block_size, target, flags & 16);
+        start(block.data(), block_size, target, flags & 16);
     }
     end_process();
     fake_reset();

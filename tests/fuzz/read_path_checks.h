@@ -36,6 +36,25 @@ bool starts_with(const std::u16string& text, const std::u16string& prefix);
 // directories stay for the next start.
 void end_process();
 
+// The block as the launcher sees it, in memory with a poisoned margin of a
+// megabyte on either side, far wider than the allocator's redzones: a read
+// anywhere within a margin of the block is reported, however far past an
+// edge a wrong offset takes it. The memory is kept across inputs, its
+// margins poisoned for good, so an input pays only for its own bytes. The
+// decoder's input is also checked to lie within the block at every call.
+class GuardedBlock {
+public:
+    GuardedBlock(const void* data, size_t size);
+    ~GuardedBlock();
+    GuardedBlock(const GuardedBlock&) = delete;
+    GuardedBlock& operator=(const GuardedBlock&) = delete;
+    const unsigned char* data() const;
+    size_t size() const { return size_; }
+
+private:
+    size_t size_;
+};
+
 // Points the launcher at the block for a new start and forgets what the
 // last start wrote.
 void begin_start(const unsigned char* block, size_t size);
