@@ -15,7 +15,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "py"))
 
-from zembra_block import (DEFAULT_UNPACK_SPEC, END_MARKER, MAGIC, MAX_ENTRY_NAME_UNITS, PATH_CAPACITY,  # noqa: E402
+from zembra_block import (DEFAULT_UNPACK_SPEC, END_MARKER, INDEX_FRAME_HEADER_BYTES, INDEX_MAGIC, MAGIC, MAX_ENTRY_NAME_UNITS, PATH_CAPACITY,  # noqa: E402
                           Entry, block_around, build_indexed_block, frame_groups, parse_stream, zstd_frame)
 
 
@@ -94,6 +94,10 @@ def indexed_read_seeds(streams):
         entries = parse_stream(stream)[0]
         seeds[f"block-{name}"] = bytes([0x00, 0xFF]) + build_indexed_block(entries, frame_groups(entries, 64), FAST)
     tree = streams["tree"]
+    indexed_tree = build_indexed_block(parse_stream(tree)[0], frame_groups(parse_stream(tree)[0], 64), FAST)
+    # Cut right after the index's magic: nothing of the index itself.
+    seeds["block-cut-after-index-magic"] = bytes([0x00, 0xFF]) + indexed_tree[:len(MAGIC) + INDEX_FRAME_HEADER_BYTES
+                                                                              + len(INDEX_MAGIC)]
     seeds["stream-tree-two-per-frame"] = bytes([0x01, 0xFF, 1, 0]) + tree
     seeds["stream-tree-twice-four-threads"] = bytes([0x19, 0xFF, 2, 0]) + tree
     seeds["stream-tree-no-threads"] = bytes([0x39, 0xFF, 0, 0]) + tree
