@@ -244,13 +244,31 @@ def project_file_seeds():
     return {name: text.encode() for name, text in cases.items()}
 
 
+# ---- image writer -------------------------------------------------------------
+
+def image_round_trip_seeds():
+    # FuzzedDataProvider takes the strings from the front (a backslash and
+    # another byte end one) and the choices from the back: here every text
+    # given, two resources, and the rest of the bytes the block.
+    texts = b"Quenlith Ltd\\ Demo \xe2\x98\x83\\ 1.2.3\\ {CACHE_DIR}\\\\{PRODUCT}\\ "
+    resources = b"<assembly/>\\ icon bytes\\ "
+    choices = bytes([1, 1, 1, 1, 2, 24, 1, 3, 1, 0])[::-1]
+    return {
+        "empty": b"",
+        "block-only": bytes(5000) + bytes(8),
+        "every-text": texts + resources + b"QVR block" * 100 + choices,
+        "odd-block": b"\x01" * 4097 + bytes(8),
+    }
+
+
 def main():
     out = Path(sys.argv[1])
     packer = sys.argv[2] if len(sys.argv) > 2 and os.access(sys.argv[2], os.X_OK) else None
     for target, seeds in [("fuzz_read_path", read_path_seeds(packer)), ("fuzz_indexed_read", indexed_read_seeds(STREAMS)),
                           ("fuzz_expand_spec", expand_spec_seeds()),
                           ("fuzz_command_line", command_line_seeds()), ("fuzz_icons", icon_seeds()),
-                          ("fuzz_project_file", project_file_seeds())]:
+                          ("fuzz_project_file", project_file_seeds()),
+                          ("fuzz_image_round_trip", image_round_trip_seeds())]:
         folder = out / target
         folder.mkdir(parents=True, exist_ok=True)
         for name, data in seeds.items():
