@@ -45,10 +45,15 @@ void put_le(std::string* out, uint32_t value, int size) {
 // name is never destroyed, so the exit handler can still read it.
 const std::string& work_dir() {
     static const std::string* const dir = [] {
-        char name[] = "/tmp/fuzz_icons.XXXXXX";
-        if (mkdtemp(name) == nullptr) std::abort();
+        // In memory where there is such a file system: a file is written
+        // and read for every input.
+        char name[] = "/dev/shm/fuzz_icons.XXXXXX";
+        char fallback[] = "/tmp/fuzz_icons.XXXXXX";
+        const char* made = mkdtemp(name);
+        if (made == nullptr) made = mkdtemp(fallback);
+        if (made == nullptr) std::abort();
         std::atexit([] { std::system(("rm -rf " + work_dir()).c_str()); });
-        return new std::string(name);
+        return new std::string(made);
     }();
     return *dir;
 }
@@ -157,8 +162,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const bool named_ico = data[0] & 1;
     const std::string path = work_dir() + (named_ico ? "/icon.ico" : "/icon.png");
-    unlink((work_dir() + "/icon.ico").c_str());
-    unlink((work_dir() + "/icon.png").c_str());
     if (!write_file(path, data + 1, size - 1)) std::abort();
     const std::string file(reinterpret_cast<const char*>(data + 1), size - 1);
 

@@ -34,10 +34,15 @@ void check(bool ok, const char* what, const std::string& shown = {}) {
 // name is never destroyed, so the exit handler can still read it.
 const std::string& work_dir() {
     static const std::string* const dir = [] {
-        char name[] = "/tmp/fuzz_project_file.XXXXXX";
-        if (mkdtemp(name) == nullptr) std::abort();
+        // In memory where there is such a file system: a file is written
+        // and read for every input.
+        char name[] = "/dev/shm/fuzz_project_file.XXXXXX";
+        char fallback[] = "/tmp/fuzz_project_file.XXXXXX";
+        const char* made = mkdtemp(name);
+        if (made == nullptr) made = mkdtemp(fallback);
+        if (made == nullptr) std::abort();
         std::atexit([] { std::system(("rm -rf " + work_dir()).c_str()); });
-        return new std::string(name);
+        return new std::string(made);
     }();
     return *dir;
 }
