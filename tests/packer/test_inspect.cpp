@@ -428,9 +428,17 @@ TEST(EntryNames, OnlyNamesThatStayBelowTheDirectoryPass) {
 }
 
 TEST(UnpackDir, TheSpecIsExpandedAsTheLauncherExpandsItOrShownAsWritten) {
-    setenv("XDG_CACHE_HOME", "/cache/", 1);
-    setenv("HOME", "/home/u", 1);
-    setenv("TMPDIR", "/t//", 1);
+    // The folders a Linux launcher would find, set for this test only.
+    const struct {
+        const char* name;
+        const char* value;
+    } folders[] = {{"XDG_CACHE_HOME", "/cache/"}, {"HOME", "/home/u"}, {"TMPDIR", "/t//"}};
+    std::vector<std::pair<std::string, const char*>> saved;
+    for (const auto& folder : folders) {
+        const char* before = std::getenv(folder.name);
+        saved.emplace_back(folder.name, before != nullptr ? strdup(before) : nullptr);
+        setenv(folder.name, folder.value, 1);
+    }
     SpecValues windows{"Acme", "Rocket", "2.3.4", '\\', false, "/x/App.exe"};
     SpecValues here{"Acme", "Rocket", "2.3.4", '/', true, "/apps/Tool.EXE"};
     const struct {
@@ -461,6 +469,11 @@ TEST(UnpackDir, TheSpecIsExpandedAsTheLauncherExpandsItOrShownAsWritten) {
         EXPECT_EQ(dir.problem, "") << c.spec;
         EXPECT_EQ(dir.path, c.path) << c.spec;
         EXPECT_EQ(dir.kept, c.kept) << c.spec;
+    }
+    for (const auto& variable : saved) {
+        if (variable.second != nullptr) setenv(variable.first.c_str(), variable.second, 1);
+        else unsetenv(variable.first.c_str());
+        std::free(const_cast<char*>(variable.second));
     }
 }
 
