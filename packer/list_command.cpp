@@ -33,10 +33,12 @@ void print_text(const OpenedApp& app, const std::vector<WalkedEntry>& entries, c
 }
 
 void print_json(const OpenedApp& app, const std::vector<WalkedEntry>& entries, const WalkSummary& summary) {
-    std::printf("{\n  \"app\": %s,\n  \"kind\": %s,\n  \"layout\": %s,\n  \"block_bytes\": %llu,\n"
+    std::printf("{\n  \"app\": %s,\n  \"kind\": %s,\n  \"layout\": %s,\n  \"block_offset\": %llu,\n"
+                "  \"block_bytes\": %llu,\n"
                 "  \"files\": %llu,\n  \"bytes\": %llu,\n  \"entries\": [",
                 json_string(printable(app.path)).c_str(), json_string(image_kind_name(app.image.kind)).c_str(),
                 json_string(layout_name(app.shape.layout)).c_str(),
+                static_cast<unsigned long long>(app.image.block_offset),
                 static_cast<unsigned long long>(app.image.block_size), static_cast<unsigned long long>(summary.files),
                 static_cast<unsigned long long>(summary.bytes));
     for (size_t i = 0; i < entries.size(); ++i) {
