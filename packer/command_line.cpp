@@ -273,8 +273,7 @@ void Description::add_identity(CLI::App* command, CommandLine* line) {
 }
 
 void Description::add_inspection(CLI::App* command, CommandLine* line) {
-    command->add_option("APP", line->input, "a launcher made by " + std::string(tool_name) +
-                                                " (Windows or Linux), or a block file")
+    command->add_option("APP", line->input, "a launcher made by " + std::string(tool_name) + ", or a block file")
         ->required();
     if (command == extract) {
         command->add_option("-o,--output", line->output, "the directory to write the files below")
