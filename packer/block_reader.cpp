@@ -210,7 +210,7 @@ private:
             } else if (state_ == State::fields) {
                 used = take_fields(bytes, count, block_byte);
             } else {
-                used = take_data(bytes, count, block_byte);
+                used = take_data(bytes, count);
             }
             if (failed_) return false;
             bytes += used;
@@ -277,7 +277,7 @@ private:
             fail_outside(error);
             return used;
         }
-        if (data_left_ == 0) finish_entry(block_byte);
+        if (data_left_ == 0) finish_entry();
         return used;
     }
 
@@ -302,7 +302,7 @@ private:
         return true;
     }
 
-    size_t take_data(const unsigned char* bytes, size_t count, uint64_t block_byte) {
+    size_t take_data(const unsigned char* bytes, size_t count) {
         const size_t used = static_cast<size_t>(std::min<uint64_t>(count, data_left_));
         if (checks_.data) crc_ = static_cast<uint32_t>(crc32_z(crc_, bytes, used));
         std::string error;
@@ -311,18 +311,17 @@ private:
             return used;
         }
         data_left_ -= used;
-        if (data_left_ == 0) finish_entry(block_byte);
+        if (data_left_ == 0) finish_entry();
         return used;
     }
 
-    void finish_entry(uint64_t block_byte) {
+    void finish_entry() {
         if (checks_.data && stored_checksum(crc_) != entry_.stored) {
             fail_here(entry_.block_byte, "its data does not match its stored checksum (stored " +
                                              hex32(entry_.stored) + ", the data gives " +
                                              hex32(stored_checksum(crc_)) + ")");
             return;
         }
-        (void)block_byte;
         std::string error;
         if (!sink_.end(entry_, &error)) {
             fail_outside(error);
