@@ -60,20 +60,8 @@ size_t lines_of(const uint8_t* data, size_t size) {
     return lines;
 }
 
-// One line. KNOWN FAULTS, left to the packer, which echoes two texts raw: the
-// TOML parser's description of a syntax error quotes the character it saw
-// ("saw '\n'"), and the unpack spec's check quotes the spec as written
-// ("'unpack-spec' \"{A\nB}\": unknown placeholder {A\nB}"; its other texts
-// are shown escaped). Until the packer escapes those two, line breaks after
-// the start of either echo are let pass; every other line break is a fault.
-bool one_line(const std::string& error) {
-    std::string rest = error;
-    for (const char* echo : {" saw '", "'unpack-spec' \"", "--unpack-spec \""}) {
-        const size_t at = rest.find(echo);
-        if (at != std::string::npos) rest.erase(at);
-    }
-    return rest.find('\n') == std::string::npos;
-}
+// One line: every text the packer echoes is shown escaped.
+bool one_line(const std::string& error) { return error.find('\n') == std::string::npos; }
 
 // "FILE:LINE: ..." with LINE a line of the file.
 bool names_file_and_line(const std::string& error, const std::string& file, size_t lines) {
