@@ -49,8 +49,8 @@ gtest_discover_tests(test_posix_lock PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60
 # system calls.
 add_executable(test_posix_system_faults tests/posix/test_system_faults.cpp
   src/platform/posix/files.cpp src/platform/posix/read_file.cpp src/platform/posix/lock.cpp
-  src/platform/posix/process.cpp src/platform/posix/system_calls.cpp src/platform/posix/convert.cpp
-  src/platform/posix/errors.cpp src/text/utf16.cpp)
+  src/platform/posix/process.cpp src/platform/posix/threads.cpp src/platform/posix/system_calls.cpp
+  src/platform/posix/convert.cpp src/platform/posix/errors.cpp src/text/utf16.cpp)
 target_include_directories(test_posix_system_faults PRIVATE src src/platform/posix)
 target_link_libraries(test_posix_system_faults PRIVATE GTest::gtest_main pthread)
 gtest_discover_tests(test_posix_system_faults PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)

@@ -18,6 +18,7 @@ REQUIRED = [
     "dir-access-denied", "dir-path-not-found",         # a directory that cannot be made
     "start-fails-193", "start-fails-5",                # a child that cannot be started
     "wait-fails", "lock-wait-fails", "exit-code-unreadable",
+    "thread-cannot-be-started",
 ]
 
 

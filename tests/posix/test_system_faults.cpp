@@ -31,7 +31,8 @@ Step fails(int error) { return {error}; }
 Step at_most(size_t limit) { return {0, limit}; }
 
 // The steps each hook takes, one per call, before it passes calls on unchanged.
-std::deque<Step> write_steps, read_steps, open_steps, flock_steps, mkdir_steps, spawn_steps, waitid_steps;
+std::deque<Step> write_steps, read_steps, open_steps, flock_steps, mkdir_steps, spawn_steps, waitid_steps,
+    thread_steps;
 SystemCalls real = system_calls;
 
 bool next(std::deque<Step>& steps, Step* step) {
@@ -88,6 +89,13 @@ int waitid_hook(idtype_t type, id_t id, siginfo_t* info, int options) {
     return real.waitid(type, id, info, options);
 }
 
+// pthread_create, too, reports its failure as its result.
+int thread_hook(pthread_t* thread, const pthread_attr_t* attributes, void* (*body)(void*), void* argument) {
+    Step step;
+    if (next(thread_steps, &step) && step.error != 0) return step.error;
+    return real.pthread_create(thread, attributes, body, argument);
+}
+
 size_t open_descriptors() {
     size_t count = 0;
     DIR* dir = opendir("/proc/self/fd");
@@ -103,7 +111,7 @@ protected:
         ASSERT_NE(mkdtemp(dir), nullptr);
         root_ = dir;
         for (auto* steps : {&write_steps, &read_steps, &open_steps, &flock_steps, &mkdir_steps, &spawn_steps,
-                            &waitid_steps})
+                            &waitid_steps, &thread_steps})
             steps->clear();
         system_calls.write = write_hook;
         system_calls.read = read_hook;
@@ -112,6 +120,7 @@ protected:
         system_calls.mkdir = mkdir_hook;
         system_calls.posix_spawn = spawn_hook;
         system_calls.waitid = waitid_hook;
+        system_calls.pthread_create = thread_hook;
         descriptors_ = open_descriptors();
     }
     void TearDown() override {
@@ -326,6 +335,20 @@ TEST_F(SystemFaults, TheUnpackLockTellsATakenLockFromAFailureAndClosesWhatItOpen
         EXPECT_EQ(lock != nullptr, c.result == LockResult::acquired);
         if (lock != nullptr) os_unlock_dir(lock);
     }
+}
+
+void count_run(void* runs) { ++*static_cast<int*>(runs); }
+
+TEST_F(SystemFaults, AThreadThatCannotBeStartedIsNoThreadAndTheNextOneStarts) {
+    int runs = 0;
+    for (int error : {EAGAIN, ENOMEM}) {
+        thread_steps = {fails(error)};
+        EXPECT_EQ(os_start_thread(count_run, &runs), nullptr) << error;
+    }
+    ThreadHandle thread = os_start_thread(count_run, &runs);
+    ASSERT_NE(thread, nullptr);
+    os_join_thread(thread);
+    EXPECT_EQ(runs, 1);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ struct Fault {
     DWORD value;
 };
 Fault create_file_fault, write_fault, read_fault, file_type_fault, directory_fault, process_fault, wait_fault,
-    exit_code_fault, mutex_fault;
+    exit_code_fault, mutex_fault, thread_fault;
 int closes = 0;
 
 bool take(Fault& fault) {
@@ -103,9 +103,16 @@ HANDLE WINAPI mutex_hook(LPSECURITY_ATTRIBUTES security, BOOL owned, LPCWSTR nam
     return nullptr;
 }
 
+HANDLE WINAPI thread_hook(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE body, LPVOID argument,
+                          DWORD flags, LPDWORD id) {
+    if (!take(thread_fault)) return real.create_thread(security, stack, body, argument, flags, id);
+    SetLastError(thread_fault.error);
+    return nullptr;
+}
+
 void reset() {
     create_file_fault = write_fault = read_fault = file_type_fault = directory_fault = process_fault = wait_fault =
-        exit_code_fault = mutex_fault = Fault{};
+        exit_code_fault = mutex_fault = thread_fault = Fault{};
     closes = 0;
     system_calls = real;
     system_calls.create_file = create_file_hook;
@@ -118,6 +125,7 @@ void reset() {
     system_calls.wait_for_single_object = wait_hook;
     system_calls.get_exit_code_process = exit_code_hook;
     system_calls.create_mutex = mutex_hook;
+    system_calls.create_thread = thread_hook;
 }
 
 // ---- reporting ------------------------------------------------------------
@@ -362,6 +370,20 @@ void locks() {
     }
 }
 
+void count_run(void* runs) { ++*static_cast<int*>(runs); }
+
+void threads() {
+    start("thread-cannot-be-started");
+    int runs = 0;
+    thread_fault = {1, ERROR_NOT_ENOUGH_MEMORY, 0, 0};
+    check(os_start_thread(count_run, &runs) == nullptr, "no thread", 0);
+    ThreadHandle thread = os_start_thread(count_run, &runs);
+    check(thread != nullptr, "the next one starts", 0);
+    if (thread != nullptr) os_join_thread(thread);
+    check(runs == 1, "only the started one ran", runs);
+    finish();
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -377,6 +399,7 @@ int wmain(int argc, wchar_t** argv) {
     child_starts();
     child_waits();
     locks();
+    threads();
     std::printf("cases=%d failed=%d\n", cases, failed);
     return failed == 0 ? 0 : 1;
 }

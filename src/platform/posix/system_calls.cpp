@@ -12,5 +12,5 @@ int open_file(const char* path, int flags, mode_t mode) { return ::open(path, fl
 
 SystemCalls system_calls = {
     open_file, ::read, ::write, ::close, ::mkdir, ::flock, ::ftruncate, ::fchmod, ::fstat,
-    ::posix_spawn, ::waitid, ::waitpid, ::kill,
+    ::posix_spawn, ::waitid, ::waitpid, ::kill, ::pthread_create,
 };

@@ -1,12 +1,13 @@
 // The system calls through which the POSIX platform layer reads and writes
-// files, makes directories, takes locks and starts and waits for the child:
-// one table, so that a test can put a fault in the real code's way (an
-// interrupted call, a short write, a full disk) that the system seldom gives
-// on demand. The launcher never changes it; each entry is the system's own
-// function, and the call through it costs one indirect jump.
+// files, makes directories, takes locks, starts threads and starts and waits
+// for the child: one table, so that a test can put a fault in the real code's
+// way (an interrupted call, a short write, a full disk) that the system
+// seldom gives on demand. The launcher never changes it; each entry is the
+// system's own function, and the call through it costs one indirect jump.
 #pragma once
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -28,6 +29,7 @@ struct SystemCalls {
     int (*waitid)(idtype_t type, id_t id, siginfo_t* info, int options);
     pid_t (*waitpid)(pid_t pid, int* status, int options);
     int (*kill)(pid_t pid, int signal_number);
+    int (*pthread_create)(pthread_t* thread, const pthread_attr_t* attributes, void* (*body)(void*), void* argument);
 };
 
 extern SystemCalls system_calls;

@@ -2,5 +2,5 @@
 
 SystemCalls system_calls = {
     CreateFileW, WriteFile, ReadFile, GetFileType, CloseHandle, CreateDirectoryW, CreateProcessW,
-    WaitForSingleObject, GetExitCodeProcess, TerminateProcess, CreateMutexW, ReleaseMutex,
+    WaitForSingleObject, GetExitCodeProcess, TerminateProcess, CreateMutexW, ReleaseMutex, CreateThread,
 };

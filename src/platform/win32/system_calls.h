@@ -1,10 +1,11 @@
 // The system calls through which the Win32 platform layer reads and writes
-// files, makes directories, takes the unpack lock and starts and waits for the
-// child: one table, so that a test can put a fault in the real code's way (a
-// full disk, a sharing violation, a wait that fails) that the system seldom
-// gives on demand. The launcher never changes it; each entry is the system's
-// own function, and the call through it costs one indirect jump. A hook
-// reports its failure as the system does, through SetLastError.
+// files, makes directories, takes the unpack lock, starts threads and starts
+// and waits for the child: one table, so that a test can put a fault in the
+// real code's way (a full disk, a sharing violation, a wait that fails) that
+// the system seldom gives on demand. The launcher never changes it; each
+// entry is the system's own function, and the call through it costs one
+// indirect jump. A hook reports its failure as the system does, through
+// SetLastError.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +24,7 @@ struct SystemCalls {
     BOOL(WINAPI* terminate_process)(HANDLE, UINT);
     HANDLE(WINAPI* create_mutex)(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR);
     BOOL(WINAPI* release_mutex)(HANDLE);
+    HANDLE(WINAPI* create_thread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
 };
 
 extern SystemCalls system_calls;
