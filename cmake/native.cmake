@@ -18,7 +18,15 @@ target_compile_options(launcher_objects PRIVATE ${LAUNCHER_CXX_FLAGS})
 # runs on any current glibc system without further packages.
 find_library(ZLIB_STATIC NAMES libz.a REQUIRED)
 add_executable(linux_stub $<TARGET_OBJECTS:launcher_objects>)
-target_link_options(linux_stub PRIVATE -static-libstdc++ -static-libgcc -pthread -s)
+target_link_options(linux_stub PRIVATE -static-libstdc++ -static-libgcc -pthread)
+# A sanitized stub keeps its symbols, so that a report names the code, and
+# carries the sanitizers' runtimes in whole, so that it still needs no more
+# of a system than the C library.
+if(LAUNCHER_SANITIZE)
+  target_link_options(linux_stub PRIVATE -static-libasan -static-libubsan)
+else()
+  target_link_options(linux_stub PRIVATE -s)
+endif()
 target_link_libraries(linux_stub PRIVATE ${ZSTD_STATIC} ${ZLIB_STATIC})
 set_target_properties(linux_stub PROPERTIES OUTPUT_NAME linux-x64
   RUNTIME_OUTPUT_DIRECTORY "${STAGE_DIR}/lib/zembra/stubs")

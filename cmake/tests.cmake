@@ -26,23 +26,34 @@ target_link_options(test_indexed_unpack PRIVATE -Wl,--wrap=ZSTD_createDCtx -Wl,-
 # The POSIX platform layer against real processes and files, without the
 # fake and without the launcher's logic.
 add_executable(test_posix_process tests/posix/test_process.cpp tests/fake/isolated.cpp
-  src/platform/posix/process.cpp src/platform/posix/convert.cpp src/platform/posix/errors.cpp src/text/utf16.cpp)
+  src/platform/posix/process.cpp src/platform/posix/system_calls.cpp src/platform/posix/convert.cpp
+  src/platform/posix/errors.cpp src/text/utf16.cpp)
 target_include_directories(test_posix_process PRIVATE src src/platform/posix tests/fake)
 target_link_libraries(test_posix_process PRIVATE GTest::gtest_main pthread)
 gtest_discover_tests(test_posix_process PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
 
 add_executable(test_posix_files tests/posix/test_files.cpp
-  src/platform/posix/files.cpp src/platform/posix/read_file.cpp src/platform/posix/convert.cpp
-  src/platform/posix/errors.cpp src/text/utf16.cpp)
+  src/platform/posix/files.cpp src/platform/posix/read_file.cpp src/platform/posix/system_calls.cpp
+  src/platform/posix/convert.cpp src/platform/posix/errors.cpp src/text/utf16.cpp)
 target_include_directories(test_posix_files PRIVATE src src/platform/posix tests/fake)
 target_link_libraries(test_posix_files PRIVATE GTest::gtest_main)
 gtest_discover_tests(test_posix_files PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
 
 add_executable(test_posix_lock tests/posix/test_lock.cpp
-  src/platform/posix/lock.cpp src/platform/posix/convert.cpp src/text/utf16.cpp)
+  src/platform/posix/lock.cpp src/platform/posix/system_calls.cpp src/platform/posix/convert.cpp src/text/utf16.cpp)
 target_include_directories(test_posix_lock PRIVATE src src/platform/posix)
 target_link_libraries(test_posix_lock PRIVATE GTest::gtest_main pthread)
 gtest_discover_tests(test_posix_lock PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
+
+# The same platform code with faults put in its way through its table of
+# system calls.
+add_executable(test_posix_system_faults tests/posix/test_system_faults.cpp
+  src/platform/posix/files.cpp src/platform/posix/read_file.cpp src/platform/posix/lock.cpp
+  src/platform/posix/process.cpp src/platform/posix/threads.cpp src/platform/posix/system_calls.cpp
+  src/platform/posix/convert.cpp src/platform/posix/errors.cpp src/text/utf16.cpp)
+target_include_directories(test_posix_system_faults PRIVATE src src/platform/posix)
+target_link_libraries(test_posix_system_faults PRIVATE GTest::gtest_main pthread)
+gtest_discover_tests(test_posix_system_faults PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
 
 find_program(PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS tests/e2e/test_*.py)

@@ -74,6 +74,18 @@ add_custom_target(stage_resources ALL
   COMMAND ${CMAKE_COMMAND} -E copy_directory "${CMAKE_SOURCE_DIR}/res/icons" "${STAGE_DIR}/share/zembra/res/icons"
   COMMENT "Staging the launcher resources")
 
+# The Win32 platform code under faults put in its way through its table of
+# system calls; tests/e2e/test_system_faults.py runs it under Wine.
+add_executable(system_faults tests/win/system_faults.cpp src/platform/win32/files.cpp
+  src/platform/win32/read_file.cpp src/platform/win32/process.cpp src/platform/win32/lock.cpp
+  src/platform/win32/threads.cpp src/platform/win32/errors.cpp src/platform/win32/system_calls.cpp)
+target_include_directories(system_faults PRIVATE src src/platform/win32)
+target_compile_options(system_faults PRIVATE -municode -Wall -Wextra -fno-exceptions -fno-rtti)
+target_compile_definitions(system_faults PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+target_link_options(system_faults PRIVATE -municode -static)
+target_link_libraries(system_faults PRIVATE shell32)
+set_target_properties(system_faults PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${STAGE_DIR}/tests/win")
+
 if(EXISTS "${CMAKE_SOURCE_DIR}/examples/CMakeLists.txt")
   add_subdirectory(examples)
 endif()

@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "host.h"
 #include "identity_check.h"
+#include "inspect_commands.h"
 #include "interrupt_cleanup.h"
 #include "pack.h"
 #include "pack_summary.h"
@@ -119,6 +120,8 @@ int run_build(const CommandLine& line) {
 
 }  // namespace
 
+int inspect_failure(const std::string& message) { return fail(message); }
+
 int packer_main(int argc, const char* const* argv) {
     install_interrupt_cleanup();
     if (argc < 2) {
@@ -138,5 +141,9 @@ int packer_main(int argc, const char* const* argv) {
     }
     if (line.command == "pack") return run_pack(line);
     if (line.command == "link") return run_link(line);
+    if (line.command == "list") return run_list(line);
+    if (line.command == "extract") return run_extract(line);
+    if (line.command == "verify") return run_verify(line);
+    if (line.command == "info") return run_info(line);
     return run_build(line);
 }

@@ -22,6 +22,9 @@
 
 namespace {
 
+// A flag: CLI11 keeps a flag's type size at 1 and expects no value of it.
+bool takes_no_value(const CLI::Option* option) { return option->get_items_expected_max() == 0; }
+
 std::string range_of(const NumberOption& number) {
     return std::to_string(number.low) + " to " + std::to_string(number.high);
 }
@@ -41,7 +44,7 @@ public:
     }
 
     std::string make_option_opts(const CLI::Option* option) const override {
-        if (option->get_positional() || option->get_type_size() == 0) return "";
+        if (option->get_positional() || takes_no_value(option)) return "";
         return " " + option->get_type_name();
     }
 
@@ -65,11 +68,21 @@ public:
     CLI::App* pack = nullptr;
     CLI::App* link = nullptr;
     CLI::App* build = nullptr;
+    // The commands that look into a launcher.
+    CLI::App* list = nullptr;
+    CLI::App* extract = nullptr;
+    CLI::App* verify = nullptr;
+    CLI::App* info = nullptr;
     std::string problem;
     std::string config;   // --config
 
+    std::vector<CLI::App*> commands() const { return {pack, link, build, list, extract, verify, info}; }
+    bool inspects(const CLI::App* command) const {
+        return command == list || command == extract || command == verify || command == info;
+    }
+
     CLI::App* command(const std::string& name) const {
-        for (CLI::App* command : {pack, link, build}) {
+        for (CLI::App* command : commands()) {
             if (command->get_name() == name) return command;
         }
         return nullptr;
@@ -83,6 +96,7 @@ private:
     void add_input(CLI::App* command, CommandLine* line);
     void add_packing(CLI::App* command, CommandLine* line);
     void add_identity(CLI::App* command, CommandLine* line);
+    void add_inspection(CLI::App* command, CommandLine* line);
 };
 
 CLI::Validator Description::whole_number(const NumberOption& number) {
@@ -258,11 +272,25 @@ void Description::add_identity(CLI::App* command, CommandLine* line) {
         ->group(group);
 }
 
+void Description::add_inspection(CLI::App* command, CommandLine* line) {
+    command->add_option("APP", line->input, "a launcher made by " + std::string(tool_name) + ", or a block file")
+        ->required();
+    if (command == extract) {
+        command->add_option("-o,--output", line->output, "the directory to write the files below")
+            ->type_name("DIR")
+            ->required();
+    }
+    if (command == list) command->add_flag("--json", line->json, "one JSON object, for tools");
+}
+
 Description::Description(CommandLine* line) {
     app.formatter(std::make_shared<HelpFormatter>());
     // Arguments that fit nowhere are collected and reported in the packer's
     // own words (see unexpected_argument).
     app.allow_extras();
+    // The same command line on every host: on Windows a path such as
+    // "/work/app" would otherwise be taken for an option.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     // An option given twice keeps its last value.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -282,6 +310,14 @@ Description::Description(CommandLine* line) {
         add_input(command, line);
         if (command != link) add_packing(command, line);
         if (command != pack) add_identity(command, line);
+    }
+    list = app.add_subcommand("list", "lists the files a launcher carries, the main program first");
+    extract = app.add_subcommand("extract", "writes the files a launcher carries below a directory");
+    verify = app.add_subcommand("verify", "checks a launcher and every file in it");
+    info = app.add_subcommand("info", "tells what a launcher is and where it unpacks");
+    for (CLI::App* command : {list, extract, verify, info}) {
+        command->footer("");
+        add_inspection(command, line);
     }
 }
 
@@ -317,7 +353,7 @@ bool prepare_arguments(const CLI::App* command, int argc, const char* const* arg
         const size_t equals = arg.find('=');
         const bool long_name = arg.compare(0, 2, "--") == 0;
         const CLI::Option* option = command->get_option_no_throw(long_name ? arg.substr(0, equals) : arg);
-        if (option == nullptr || option->get_positional() || option->get_type_size() == 0) continue;
+        if (option == nullptr || option->get_positional() || takes_no_value(option)) continue;
         if (long_name && equals != std::string::npos) {
             if (equals + 1 < arg.size()) continue;
             args->back().pop_back();
@@ -335,21 +371,25 @@ bool prepare_arguments(const CLI::App* command, int argc, const char* const* arg
     return true;
 }
 
+const char* const command_choices = "use pack, link, build, list, extract, verify or info";
+
 // The one line for the first argument that fit nowhere.
 std::string unexpected_argument(const Description& description, const CLI::App* command, const std::string& arg) {
     const std::string tool(tool_name);
     if (looks_like_option(arg)) {
         std::string name = arg.substr(0, arg.compare(0, 2, "--") == 0 ? arg.find('=') : std::string::npos);
-        for (const CLI::App* other : {description.pack, description.link, description.build}) {
+        for (const CLI::App* other : description.commands()) {
             if (command != nullptr && other->get_option_no_throw(name) != nullptr) {
                 return "option " + name + " does not apply to '" + tool + " " + command->get_name() + "'";
             }
         }
         return "unknown option " + name;
     }
-    if (command == nullptr) return "unknown command '" + arg + "' (use pack, link or build)";
-    return "unexpected argument '" + arg + "' (only one " +
-           (command == description.link ? "block" : "input directory") + " is taken)";
+    if (command == nullptr) return "unknown command '" + arg + "' (" + command_choices + ")";
+    const char* taken = command == description.link      ? "block"
+                        : description.inspects(command) ? "launcher"
+                                                         : "input directory";
+    return "unexpected argument '" + arg + "' (only one " + taken + " is taken)";
 }
 
 // The long names of the options the command line gave ("--level").
@@ -417,10 +457,22 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* line, st
         return false;
     }
     if (command == nullptr) {
-        *error = "no command given (use pack, link or build)";
+        *error = std::string("no command given (") + command_choices + ")";
         return false;
     }
     line->command = command->get_name();
+    // CLI11 names a missing required value only after the checks above.
+    if (description.inspects(command)) {
+        if (command->get_option("APP")->count() == 0) {
+            *error = "missing the launcher to look into (see " + std::string(tool_name) + " " + line->command + " --help)";
+            return false;
+        }
+        if (command == description.extract && command->get_option("-o")->count() == 0) {
+            *error = "missing the directory to extract into: pass -o";
+            return false;
+        }
+        return true;
+    }
     const bool block = command == description.link;
     const std::set<std::string> on_command_line = given_options(command);
     if (!block && !load_project_file(description.config, on_command_line, line, error)) return false;

@@ -2,6 +2,7 @@
 //   zembra pack  INPUT_DIR [--main REL] [--exclude GLOB]... -o BLOCK [packing options]
 //   zembra link  BLOCK -o APP.exe [identity options]
 //   zembra build INPUT_DIR [--main REL] [--exclude GLOB]... -o APP.exe [identity options] [packing options]
+//   zembra list APP [--json] | extract APP -o DIR | verify APP | info APP
 // link and build take --target windows|linux; pack and build read a project
 // file (project_file.h), whose values the command line overrides. One
 // description of the options gives both the parser and the help text.
@@ -15,10 +16,11 @@
 #include "identity.h"
 
 struct CommandLine {
-    std::string command;   // "pack", "link", "build", "help" or "version"
+    std::string command;   // "pack", "link", "build", "list", "extract", "verify", "info", "help" or "version"
     std::string help;      // for "help": the text asked for
-    std::string input;     // INPUT_DIR, or BLOCK for link
-    std::string output;
+    std::string input;     // INPUT_DIR, BLOCK for link, APP for the commands that look into one
+    std::string output;    // DIR for extract
+    bool json = false;     // list --json
     std::string main;
     std::string target = "windows";   // the system the launcher is linked for
     Identity identity;

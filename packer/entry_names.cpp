@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "host.h"
+#include "payload/block_format.h"
+#include "text_display.h"
 #include "utf8.h"
 
 namespace {
@@ -38,6 +40,27 @@ std::string component_problem(const std::string& component) {
     char last = component.back();
     if (last == '.' || last == ' ') return "ends in a dot or a space, which Windows drops";
     if (is_device_name(component)) return "is a device name on Windows";
+    return "";
+}
+
+std::string entry_name_problem(const std::u16string& name) {
+    if (name.empty()) return "is empty";
+    if (name.size() > max_entry_name_units) return "is longer than " + std::to_string(max_entry_name_units) + " units";
+    if (name.find(u'/') != std::u16string::npos) return "holds a forward slash, which would be taken as a separator";
+    if (name[0] == u'\\') return "is absolute";
+    if (name.size() >= 2 && name[1] == u':') return "names a drive";
+    for (size_t start = 0; start <= name.size();) {
+        size_t end = name.find(u'\\', start);
+        if (end == std::u16string::npos) end = name.size();
+        const std::u16string component = name.substr(start, end - start);
+        if (component.empty()) return "has an empty component";
+        if (component == u"." || component == u"..") return "has a '" + std::string(component.size(), '.') + "' component";
+        std::string text;
+        if (!utf16_to_utf8(component, &text)) return "holds an unpaired surrogate";
+        std::string problem = component_problem(text);
+        if (!problem.empty()) return "has a component that " + problem;
+        start = end + 1;
+    }
     return "";
 }
 

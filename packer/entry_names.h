@@ -9,6 +9,13 @@
 // on Windows; otherwise the reason, e.g. "is not valid UTF-8".
 std::string component_problem(const std::string& component);
 
+// Empty when the entry name `name` (as the stream holds it, '\' between
+// components) lands below the directory it is written into, on Windows and
+// elsewhere; otherwise the reason: a forward slash, an absolute name or a
+// drive, an empty, "." or ".." component, an unpaired surrogate, or a
+// component Windows cannot hold (component_problem).
+std::string entry_name_problem(const std::u16string& name);
+
 // The name Windows would treat as the same as `component` (its case folded);
 // two siblings with the same key overwrite each other.
 std::u16string case_key(const std::string& component);

@@ -3,12 +3,14 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <shlobj.h>
 
 #include <cerrno>
 #include <cstring>
 #include <random>
 
 #include "host_win32.h"
+#include "utf8.h"
 
 std::atomic<bool> interrupt_in_progress{false};
 
@@ -592,4 +594,121 @@ std::u16string upper_case_units(const std::u16string& text) {
         }
     }
     return upper;
+}
+
+// ---- what looking into a launcher needs -------------------------------------------
+
+const char* host_system() { return "windows"; }
+
+PathKind path_kind(const std::string& path) {
+    FileInfo info;
+    if (!examine(path, true, &info)) return PathKind::missing;
+    if (info.kind == FileKind::regular) return PathKind::file;
+    if (info.kind == FileKind::directory) return PathKind::directory;
+    return PathKind::other;
+}
+
+bool make_directory(const std::string& path, std::string* error) {
+    const std::wstring name = system_path(path);
+    if (CreateDirectoryW(name.c_str(), nullptr)) return true;
+    const DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS && path_kind(path) == PathKind::directory) return true;
+    const int reason = errno_for(code, name);
+    *error = "cannot create directory '" + printable(path) + "': " +
+             (reason == EEXIST ? std::string("a file of that name is in the way") : error_text(reason));
+    return false;
+}
+
+std::string absolute_path(const std::string& path) {
+    const std::wstring wide = widen(path);
+    DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return path;
+    std::wstring full(size, L'\0');
+    size = GetFullPathNameW(wide.c_str(), size, &full[0], nullptr);
+    if (size == 0 || size >= full.size()) return path;
+    return narrow(full.data(), size);
+}
+
+// The folders the Windows launcher asks for.
+bool user_folder(UserFolder which, std::string* path) {
+    wchar_t folder[MAX_PATH + 2];
+    size_t length = 0;
+    if (which == UserFolder::temp) {
+        const DWORD got = GetTempPathW(MAX_PATH + 2, folder);
+        if (got == 0 || got > MAX_PATH + 1) return false;
+        length = got;
+    } else {
+        const int csidl = which == UserFolder::home ? CSIDL_PROFILE : CSIDL_LOCAL_APPDATA;
+        if (SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK) return false;
+        length = std::wcslen(folder);
+    }
+    while (length > 0 && (folder[length - 1] == L'\\' || folder[length - 1] == L'/')) --length;
+    if (length == 0) return false;
+    *path = narrow(folder, length);
+    return true;
+}
+
+ReadOnlyFile::~ReadOnlyFile() { close(); }
+
+bool ReadOnlyFile::open(const std::string& path, std::string* error) {
+    close();
+    path_ = path;
+    FileInfo info;
+    if (!examine(path, true, &info)) {
+        *error = "cannot read '" + printable(path) + "': " + error_text(errno);
+        return false;
+    }
+    if (info.kind != FileKind::regular) {
+        *error = "'" + printable(path) + "' " +
+                 (info.kind == FileKind::directory ? "is a directory" : "is not a regular file");
+        return false;
+    }
+    const std::wstring name = system_path(path);
+    HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    LARGE_INTEGER size{};
+    if (handle == INVALID_HANDLE_VALUE || !GetFileSizeEx(handle, &size)) {
+        const DWORD code = GetLastError();
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+        *error = "cannot read '" + printable(path) + "': " + error_text(errno_for(code, name));
+        return false;
+    }
+    remember(handle);
+    handle_ = reinterpret_cast<intptr_t>(handle);
+    size_ = static_cast<uint64_t>(size.QuadPart);
+    return true;
+}
+
+int64_t ReadOnlyFile::read_at(uint64_t offset, void* buffer, size_t count, std::string* error) const {
+    HANDLE handle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle_));
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        const uint64_t at_offset = offset + done;
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(at_offset);
+        at.OffsetHigh = static_cast<DWORD>(at_offset >> 32);
+        const size_t left = count - done;
+        const DWORD want = left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left);
+        DWORD got = 0;
+        if (!ReadFile(handle, bytes + done, want, &got, &at)) {
+            const DWORD code = GetLastError();
+            if (code == ERROR_HANDLE_EOF) break;
+            *error = "cannot read '" + printable(path_) + "': " + error_text(errno_for(code, std::wstring()));
+            return -1;
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return static_cast<int64_t>(done);
+}
+
+void ReadOnlyFile::close() {
+    if (handle_ >= 0) {
+        HANDLE handle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle_));
+        forget(handle);
+        CloseHandle(handle);
+    }
+    handle_ = -1;
+    size_ = 0;
 }

@@ -50,19 +50,19 @@ bool check_unpack_spec(const std::string& spec, std::string* error) {
     for (char c : spec) {
         if (c == '{') {
             if (inside) {
-                *error = "--unpack-spec \"" + spec + "\": a placeholder opens inside another";
+                *error = "--unpack-spec \"" + printable(spec) + "\": a placeholder opens inside another";
                 return false;
             }
             inside = true;
             name.clear();
         } else if (c == '}') {
             if (!inside) {
-                *error = "--unpack-spec \"" + spec + "\": \"}\" without \"{\"";
+                *error = "--unpack-spec \"" + printable(spec) + "\": \"}\" without \"{\"";
                 return false;
             }
             // Anything else would make every start of the launcher fail.
             if (find_placeholder(name.data(), name.size()) == Placeholder::unknown) {
-                *error = "--unpack-spec \"" + spec + "\": unknown placeholder {" + name + "}";
+                *error = "--unpack-spec \"" + printable(spec) + "\": unknown placeholder {" + printable(name) + "}";
                 return false;
             }
             inside = false;
@@ -71,7 +71,7 @@ bool check_unpack_spec(const std::string& spec, std::string* error) {
         }
     }
     if (inside) {
-        *error = "--unpack-spec \"" + spec + "\": placeholder not closed";
+        *error = "--unpack-spec \"" + printable(spec) + "\": placeholder not closed";
         return false;
     }
     return true;

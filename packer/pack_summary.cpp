@@ -2,9 +2,6 @@
 
 #include <cstdio>
 
-namespace {
-
-// Digits in groups of three, so that sizes can be read at a glance.
 std::string grouped(uint64_t number) {
     std::string digits = std::to_string(number);
     for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
@@ -17,11 +14,14 @@ std::string fixed(double value) {
     return text;
 }
 
-}  // namespace
+double ratio(uint64_t bytes_in, uint64_t block_bytes) {
+    return block_bytes == 0 ? 0.0 : static_cast<double>(bytes_in) / block_bytes;
+}
+
+std::string file_count(uint64_t files) { return grouped(files) + (files == 1 ? " file" : " files"); }
 
 std::string summary_line(const PackSummary& summary, double seconds) {
-    const double ratio = summary.block_bytes == 0 ? 0.0 : static_cast<double>(summary.bytes_in) / summary.block_bytes;
-    return "packed " + grouped(summary.files) + (summary.files == 1 ? " file, " : " files, ") +
-           grouped(summary.bytes_in) + " bytes, into a block of " + grouped(summary.block_bytes) + " bytes (ratio " +
-           fixed(ratio) + ") in " + fixed(seconds) + " s";
+    return "packed " + file_count(summary.files) + ", " + grouped(summary.bytes_in) + " bytes, into a block of " +
+           grouped(summary.block_bytes) + " bytes (ratio " + fixed(ratio(summary.bytes_in, summary.block_bytes)) +
+           ") in " + fixed(seconds) + " s";
 }

@@ -202,7 +202,7 @@ bool read_project(const std::string& path, const std::set<std::string>& given, C
     try {
         root = toml::parse(text, path);
     } catch (const toml::parse_error& failure) {
-        *error = name + ":" + std::to_string(failure.source().begin.line) + ": " + std::string(failure.description());
+        *error = name + ":" + std::to_string(failure.source().begin.line) + ": " + printable(std::string(failure.description()));
         return false;
     }
     const std::string dir = directory_of(path);

@@ -58,9 +58,10 @@ uint32_t run_child(const ChildCommand& command) {
     launcher.child_handle.store(child);
     launcher.child_users.store(1);
 
-    os_wait_child(child, wait_forever);
+    // A failed wait leaves the child's state unknown; reading its exit code
+    // then would pass off "still running" as one.
     uint32_t code = 0;
-    if (!os_child_exit_code(child, &code)) code = 1;
+    if (!os_wait_child(child, wait_forever) || !os_child_exit_code(child, &code)) code = 1;
     let_go_of_child();
     return code;
 }

@@ -124,6 +124,8 @@ class ConcurrentStarts(WineTestCase):
 
 
 class LinuxLaunchersTogether(unittest.TestCase):
+    runs_linux_launcher = True
+
     @classmethod
     def setUpClass(cls):
         cls.work = Path(tempfile.mkdtemp(prefix="zembra-concurrent-linux."))

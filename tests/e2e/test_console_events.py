@@ -2,6 +2,7 @@
 console_event.exe to the launcher and to its child, as a console would.
 ZEMBRA_ROUNDS repeats the events delivered to a running child that many times."""
 
+import json
 import re
 import shutil
 import unittest
@@ -22,16 +23,23 @@ class ConsoleEventTest(WineTestCase):
         self.cache = self.tmp / "cache"
         return build_launcher(app, self.tmp / "launcher.exe", "--unpack-spec", windows_path(self.cache), *options)
 
-    def deliver(self, launcher, wait_file, event, env):
-        """Runs the driver; returns its report as a dict of numbers."""
-        run = run_wine(DRIVER, windows_path(launcher), "launcher", windows_path(wait_file), str(event),
+    def deliver(self, launcher, wait_file, event, env, child_mark=None):
+        """Runs the driver; returns its report as a dict of numbers. With
+        `child_mark`, the child gets the event first and the launcher once the
+        child has written that file."""
+        mark = [windows_path(child_mark)] if child_mark else []
+        run = run_wine(DRIVER, windows_path(launcher), "launcher", windows_path(wait_file), str(event), *mark,
                        env=env, timeout=300)
         report = dict(re.findall(r"^(\w+)=(\d+)", run.out, re.M))
         self.assertNotIn("ended-before-condition", run.out, run.err)
         self.assertEqual(report.get("delivered"), "1", run.out + run.err)
         if "child_pid" in report:
             self.assertEqual(report.get("child_delivered"), "1", run.out + run.err)
-        return {key: int(value) for key, value in report.items()}, run
+        report = {key: int(value) for key, value in report.items()}
+        # The child the driver found must be the probe, by the id it reports.
+        if "child_pid" in report and wait_file.suffix == ".json":
+            self.assertEqual(report["child_pid"], json.loads(wait_file.read_text())["pid"], run.out)
+        return report, run
 
     def test_child_that_ends_on_the_event_keeps_its_exit_code(self):
         launcher = self.pack()
@@ -59,7 +67,7 @@ class ConsoleEventTest(WineTestCase):
                     "PROBE_EVENT_MARK": windows_path(mark),
                     "PROBE_SLEEP_MS": "120000",
                     "PROBE_EXIT": "77",
-                })
+                }, child_mark=mark)
                 self.assertIn("child_pid", report, run.out)
                 # The child saw the event and went on; the launcher ended it
                 # with exit code 0 and ended with that code itself.

@@ -99,6 +99,8 @@ class IndexedBlockTest(WineTestCase):
 
 
 class IndexedLinuxLauncherTest(unittest.TestCase):
+    runs_linux_launcher = True
+
     def test_a_linux_launcher_runs_its_child_from_an_indexed_block(self):
         work = Path(tempfile.mkdtemp(prefix="zembra-layouts."))
         self.addCleanup(shutil.rmtree, work, True)

@@ -88,6 +88,8 @@ def snapshot(root):
 
 
 class LinuxLauncherTest(unittest.TestCase):
+    runs_linux_launcher = True
+
     @classmethod
     def setUpClass(cls):
         cls.work = Path(tempfile.mkdtemp(prefix="linux-launcher."))

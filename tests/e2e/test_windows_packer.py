@@ -2,8 +2,10 @@
 bytes as the Linux packer for both targets and both layouts, also from a
 long input path that is not ASCII and with an icon it has to scale; it
 refuses bad input with the Linux packer's very lines; Ctrl+C leaves no
-partial output and no scratch folder; and it ships as one zip."""
+partial output and no scratch folder; it looks into launchers (list,
+verify, extract, info) as the Linux packer does; and it ships as one zip."""
 
+import filecmp
 import os
 import random
 import shutil
@@ -145,6 +147,63 @@ class Interrupted(WineTestCase):
         left = {p.name for p in temp.glob("packer.*")}
         self.interrupt("build", windows_path(temp) + "\\packer.*")
         self.assertEqual({p.name for p in temp.glob("packer.*")}, left, "scratch folder left")
+
+
+class SameInspection(WineTestCase):
+    """list, verify, extract and info of zembra.exe against the Linux
+    packer's, on launchers of both targets and layouts, given by absolute
+    paths that begin with a slash (which Windows programs often take for
+    options)."""
+
+    def test_list_verify_and_extract_agree_with_the_linux_packer(self):
+        rng = random.Random(16)
+        tree = {"app.exe": rng.randbytes(30000), "data/a.txt": "a\n" * 300, "data/é/b.bin": rng.randbytes(3000),
+                "z.txt": ""}
+        write_tree(self.tmp / "app", tree)
+        for target in ("windows", "linux"):
+            for layout in ("single-frame", "indexed"):
+                with self.subTest(target=target, layout=layout):
+                    app = self.tmp / f"{target}-{layout}.app"
+                    packer("build", self.tmp / "app", "--main", "app.exe", "--target", target, "--layout", layout, "-o", app)
+                    for command in (["list"], ["list", "--json"], ["verify"], ["info"]):
+                        linux = packer(*command, app, check=False)
+                        windows = windows_packer(*command, app)
+                        self.assertEqual(linux.returncode, 0, linux.stderr)
+                        if command == ["info"]:
+                            # Only the folders a Windows launcher finds may differ.
+                            self.assertEqual(windows.returncode, 0, windows.err)
+                            self.assertIn(f"target:       {target}", windows.out)
+                            continue
+                        self.assertEqual((windows.returncode, windows.out, windows.err),
+                                         (linux.returncode, linux.stdout, linux.stderr), command)
+                    out = self.tmp / f"out-{target}-{layout}"
+                    run = windows_packer("extract", app, "-o", out)
+                    self.assertEqual(run.returncode, 0, run.err)
+                    same = filecmp.dircmp(self.tmp / "app", out)
+                    self.assertEqual((same.left_only, same.right_only, same.diff_files), ([], [], []))
+                    for name in tree:
+                        self.assertEqual((out / name).read_bytes(), (self.tmp / "app" / name).read_bytes(), name)
+
+    def test_damage_gets_the_same_line(self):
+        write_tree(self.tmp / "app", {"app.exe": random.Random(5).randbytes(20000), "b.txt": "b" * 5000})
+        app = self.tmp / "App.exe"
+        packer("build", self.tmp / "app", "--layout", "single-frame", "-o", app)
+        data = bytearray(app.read_bytes())
+        block = int(packer("list", "--json", app).stdout.split('"block_offset": ')[1].split(",")[0])
+        data[block + 200] ^= 0x40
+        damaged = self.tmp / "Damaged.exe"
+        damaged.write_bytes(bytes(data))
+        cut = self.tmp / "Cut.exe"
+        cut.write_bytes(bytes(data[:block + 100]))
+        for app in (damaged, cut, self.tmp / "app", self.tmp / "none.exe"):
+            for command in ("verify", "list"):
+                with self.subTest(app=app.name, command=command):
+                    linux = packer(command, app, check=False)
+                    windows = windows_packer(command, app)
+                    if command == "verify":
+                        self.assertNotEqual(linux.returncode, 0)
+                    self.assertEqual((windows.returncode, windows.out, windows.err),
+                                     (linux.returncode, linux.stdout, linux.stderr))
 
 
 class Shipped(unittest.TestCase):

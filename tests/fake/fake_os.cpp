@@ -284,6 +284,7 @@ ChildHandle os_start_child(const char16_t* application, const ChildCommand& comm
             child.ends_in_time = planned.ends_in_time;
             child.exit_code_readable = planned.exit_code_readable;
             child.exit_code = planned.exit_code;
+            child.wait_fails = planned.wait_fails;
             planned = child;
             return reinterpret_cast<ChildHandle>(state.children.size());
         }
@@ -296,6 +297,7 @@ bool os_wait_child(ChildHandle handle, uint32_t timeout_ms) {
     if (state.on_wait) state.on_wait(handle, timeout_ms);
     FakeChild* child = as_child(handle);
     ++child->waits;
+    if (child->wait_fails) return false;
     return timeout_ms == wait_forever || child->ends_in_time || child->terminated_with.has_value();
 }
 

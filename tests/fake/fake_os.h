@@ -20,6 +20,7 @@ struct FakeChild {
     std::u16string command_line;
     bool ends_in_time = true;        // answers a timed wait with "ended"
     bool exit_code_readable = true;
+    bool wait_fails = false;         // every wait fails, as a broken handle's would
     uint32_t exit_code = 0;
     std::optional<uint32_t> terminated_with;
     int closes = 0;

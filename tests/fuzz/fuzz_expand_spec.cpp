@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     fake_reset();
     const FakeResetAtEnd reset_at_end;
-    reset_launcher_state();
+    fresh_launcher_state();
     FakeOs& os = fake_os();
     const char16_t* variables[] = {u"ZEMBRA_ONEFILE_START", u"ZEMBRA_ONEFILE_TIME_US", u"ZEMBRA_ONEFILE_RANDOM",
                                    u"ZEMBRA_ONEFILE_PARENT"};

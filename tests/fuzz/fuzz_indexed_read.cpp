@@ -35,6 +35,7 @@
 #include "fake_os.h"
 #include "fatal_ends.h"
 #include "indexed_fixture.h"
+#include "launcher/fatal.h"
 #include "launcher/state.h"
 #include "launcher/text.h"
 #include "payload/block_index.h"
@@ -55,6 +56,12 @@ extern "C" ZSTD_DCtx* __real_ZSTD_createDCtx();
 extern "C" ZSTD_DCtx* __wrap_ZSTD_createDCtx() {
     ++contexts_created;
     return __real_ZSTD_createDCtx();
+}
+
+// The fixture compresses each frame with ZSTD_compress, which makes and
+// frees a context for every call: here the kept one does the work.
+extern "C" size_t __wrap_ZSTD_compress(void* out, size_t capacity, const void* in, size_t size, int level) {
+    return ZSTD_compressCCtx(kept_compression_context(), out, capacity, in, size, level);
 }
 
 namespace {
@@ -129,8 +136,25 @@ std::string block_of(uint8_t flags, const uint8_t* body, size_t size) {
     return indexed.bytes;
 }
 
+// Whether the index alone is refused, read again after a start that failed
+// (its state is of no further use): a refused index writes nothing.
+bool index_refused(const unsigned char* block, size_t size) {
+    const std::vector<std::u16string> written = fake_os().opened_for_write;
+    launcher.attached_index = {};
+    begin_start(block, size);
+    bool refused = false;
+    try {
+        read_attached_index();
+    } catch (const FatalEnd&) {
+        refused = true;
+    }
+    fake_os().opened_for_write = written;
+    return refused;
+}
+
 // One start over the fake's current state.
 void start(const unsigned char* block, size_t size) {
+    const size_t dirs_before = fake_os().created_dirs.size();
     begin_start(block, size);
     contexts_created = 0;
     text_copy(launcher.target_dir, target.c_str(), path_capacity);
@@ -142,6 +166,9 @@ void start(const unsigned char* block, size_t size) {
         // Paths are joined from names of at most 1023 units below a short
         // target: they always fit.
         check_fatal_end(end, block, size, below, nullptr, false, false);
+        const bool wrote = !fake_os().opened_for_write.empty() || fake_os().created_dirs.size() != dirs_before;
+        if (end.kind == FatalKind::message && end.message == msg_decode && index_refused(block, size))
+            check(!wrote, "a file or directory written although the index was refused");
         return;
     } catch (const WorkBudgetSpent&) {
         return;
@@ -163,9 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t write_choice = data[1];
     watch_decoder(size);
     const std::string built = block_of(flags, data + 2, size - 2);
-    // An exact copy: any read past the block's end is a read past this.
-    std::unique_ptr<unsigned char[]> block(new unsigned char[built.size() > 0 ? built.size() : 1]);
-    std::memcpy(block.get(), built.data(), built.size());
+    const GuardedBlock block(built.data(), built.size());
 
     fake_reset();
     FakeOs& os = fake_os();
@@ -174,13 +199,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     os.thread_start_fails = flags & 32;
     if (write_choice != 0xFF) (write_choice & 0x80 ? os.short_write_at : os.fail_write_at) = write_choice & 0x7F;
 
-    start(block.get(), built.size());
+    start(block.data(), built.size());
     if (flags & 8) {
         const std::vector<std::u16string> written = os.opened_for_write;
         end_process();
         os.writes = 0;
         remove_every_other_file(written);
-        start(block.get(), built.size());
+        start(block.data(), built.size());
     }
     end_process();
     fake_reset();

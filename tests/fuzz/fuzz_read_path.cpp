@@ -14,7 +14,6 @@
 //         bit 4  the user's profile folder cannot be named
 //   byte 1: 0xFF none; else bit 7 chooses a short write over a failed one
 //           and bits 0-6 the index of that write.
-#define ZSTD_STATIC_LINKING_ONLY   // ZSTD_createCCtx_advanced
 #include <zstd.h>
 
 #include <cstdint>
@@ -45,15 +44,10 @@ const std::u16string normal_target = u"C:\\Users\\user\\AppData\\Local\\Quenlith
 std::u16string long_target() { return u"C:\\Users\\user\\" + std::u16string(3980, u'l'); }
 
 // The block around a compressed entry stream, in a buffer kept across
-// inputs: a fresh compression context and output for every input cost more
-// than the launcher's run over them.
-// The context's memory comes from operator new: what malloc hands out is
-// released at the end of every input, as the end of the launcher's process.
-void* context_alloc(void*, size_t size) { return ::operator new(size); }
-void context_free(void*, void* block) { ::operator delete(block); }
-
+// inputs: a fresh output for every input costs more than the launcher's run
+// over it.
 const std::string& compress(const uint8_t* data, size_t size) {
-    static ZSTD_CCtx* const context = ZSTD_createCCtx_advanced({context_alloc, context_free, nullptr});
+    ZSTD_CCtx* const context = kept_compression_context();
     static std::string out;
     out.resize(block_magic_size + ZSTD_compressBound(size));
     std::memcpy(out.data(), block_magic, block_magic_size);
@@ -95,9 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::string* compressed = flags & 1 ? &compress(data, size) : nullptr;
     const size_t block_size = compressed ? compressed->size() : size;
-    // An exact copy: any read past the block's end is a read past this.
-    std::unique_ptr<unsigned char[]> block(new unsigned char[block_size > 0 ? block_size : 1]);
-    std::memcpy(block.get(), compressed ? reinterpret_cast<const unsigned char*>(compressed->data()) : data, block_size);
+    const GuardedBlock block(compressed ? reinterpret_cast<const unsigned char*>(compressed->data()) : data, block_size);
 
     fake_reset();
     FakeOs& os = fake_os();
@@ -106,11 +98,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (flags & 16) os.profile.reset();
     if (write_choice != 0xFF) (write_choice & 0x80 ? os.short_write_at : os.fail_write_at) = write_choice & 0x7F;
 
-    start(block.get(), block_size, target, flags & 16);
+    start(block.data(), block_size, target, flags & 16);
     if (flags & 8) {
         end_process();
         os.writes = 0;
-        start(block.get(), block_size, target, flags & 16);
+        start(block.data(), block_size, target, flags & 16);
     }
     end_process();
     fake_reset();

@@ -7,6 +7,7 @@ usage: make_seeds.py OUT [PACKER]"""
 
 import os
 import struct
+import zlib
 import subprocess
 import sys
 import tempfile
@@ -14,7 +15,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "py"))
 
-from zembra_block import (DEFAULT_UNPACK_SPEC, END_MARKER, MAGIC, MAX_ENTRY_NAME_UNITS, PATH_CAPACITY,  # noqa: E402
+from zembra_block import (DEFAULT_UNPACK_SPEC, END_MARKER, INDEX_FRAME_HEADER_BYTES, INDEX_MAGIC, MAGIC, MAX_ENTRY_NAME_UNITS, PATH_CAPACITY,  # noqa: E402
                           Entry, block_around, build_indexed_block, frame_groups, parse_stream, zstd_frame)
 
 
@@ -93,6 +94,10 @@ def indexed_read_seeds(streams):
         entries = parse_stream(stream)[0]
         seeds[f"block-{name}"] = bytes([0x00, 0xFF]) + build_indexed_block(entries, frame_groups(entries, 64), FAST)
     tree = streams["tree"]
+    indexed_tree = build_indexed_block(parse_stream(tree)[0], frame_groups(parse_stream(tree)[0], 64), FAST)
+    # Cut right after the index's magic: nothing of the index itself.
+    seeds["block-cut-after-index-magic"] = bytes([0x00, 0xFF]) + indexed_tree[:len(MAGIC) + INDEX_FRAME_HEADER_BYTES
+                                                                              + len(INDEX_MAGIC)]
     seeds["stream-tree-two-per-frame"] = bytes([0x01, 0xFF, 1, 0]) + tree
     seeds["stream-tree-twice-four-threads"] = bytes([0x19, 0xFF, 2, 0]) + tree
     seeds["stream-tree-no-threads"] = bytes([0x39, 0xFF, 0, 0]) + tree
@@ -137,6 +142,8 @@ def expand_spec_seeds():
 
 def command_line_input(args, module="C:\\Tools\\app.exe", flags=0, pad=0, pad_unit="p"):
     body = b"\xff\xff".join(units(f) for f in [module, "launcher", *args])
+    if pad > 255:
+        flags |= 4   # a long pad
     return struct.pack("<BHH", flags, pad, ord(pad_unit)) + body
 
 
@@ -155,12 +162,113 @@ def command_line_seeds():
     }
 
 
+# ---- icon input -------------------------------------------------------------
+
+def png(width, height, colour_type=6, depth=8, palette=None):
+    channels = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[colour_type]
+    row = bytes((x * 37 + y) % 256 for x in range(width * channels * depth // 8) for y in [0])
+    raw = b"".join(b"\0" + row for _ in range(height))
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+    out = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0))
+    if palette is not None:
+        out += chunk(b"PLTE", palette)
+    return out + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
+
+
+def ico(images, count=None, shift=0):
+    """images: (width, height, data) each."""
+    count = len(images) if count is None else count
+    head = struct.pack("<HHH", 0, 1, count)
+    offset = 6 + 16 * len(images)
+    entries, body = b"", b""
+    for width, height, data in images:
+        entries += struct.pack("<BBBBHHII", width % 256, height % 256, 0, 0, 1, 32, len(data), offset + shift)
+        offset += len(data)
+        body += data
+    return head + entries + body
+
+
+def icon_seeds():
+    dib = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 32, 0, 0, 0, 0, 0, 0) + bytes(16 * 16 * 4 + 16 * 4)
+    rgba16, rgb48, grey300 = png(16, 16), png(48, 48, colour_type=2), png(300, 300, colour_type=0)
+    return {
+        "png-rgba-16": b"\x00" + rgba16,
+        "png-rgb-48": b"\x00" + rgb48,
+        "png-grey-300": b"\x00" + grey300,
+        "png-palette": b"\x00" + png(32, 32, colour_type=3, palette=bytes(range(12))),
+        "png-not-square": b"\x00" + png(16, 8),
+        "png-cut": b"\x00" + rgba16[:40],
+        "png-named-ico": b"\x01" + rgba16,
+        "ico-png-and-dib": b"\x01" + ico([(16, 16, rgba16), (16, 16, dib)]),
+        "ico-256": b"\x01" + ico([(256, 256, png(8, 8))]),
+        "ico-unnamed": b"\x00" + ico([(16, 16, rgba16)]),
+        "ico-cut-directory": b"\x01" + ico([(16, 16, rgba16)], count=3)[:40],
+        "ico-outside": b"\x01" + ico([(16, 16, rgba16)], shift=1),
+        "ico-empty": b"\x01" + struct.pack("<HHH", 0, 1, 0),
+        "ico-not-an-image": b"\x01" + ico([(16, 16, b"plain text, no image")]),
+        "nothing": b"\x00",
+    }
+
+
+# ---- project file --------------------------------------------------------------
+
+def project_file_seeds():
+    every_key = "\n".join([
+        'input = "app"', 'output = "out/App.exe"', 'main = "bin/app.exe"', 'exclude = ["*.pdb", "/logs/"]',
+        'target = "windows"', 'company = "Quenlith Ltd"', 'product = "Demo"', 'version = "1.2.3"',
+        'unpack-spec = "{CACHE_DIR}\\\\{PRODUCT}\\\\{VERSION}"', 'description = "A demo"',
+        'original-filename = "Demo.exe"', 'internal-name = "demo"', 'icon = ["art/app.ico"]', 'level = 3',
+        'window-log = 20', 'threads = 2', 'layout = "indexed"', 'frame-size = 16', ""])
+    cases = {
+        "every-key": every_key,
+        "linux": 'target = "linux"\nmain = "app"\nunpack-spec = "{CACHE_DIR}/x"\n',
+        "empty": "",
+        "comments": "# nothing but a comment\n\n",
+        "unknown-key": 'level = 3\ncolour = "blue"\n',
+        "wrong-type": "product = 5\n",
+        "list-wanted": 'exclude = "*.pdb"\n',
+        "bad-list-item": 'icon = ["a.ico", 3]\n',
+        "bad-version": 'version = "1.2"\n',
+        "bad-spec": 'unpack-spec = "{NOPE}"\n',
+        "level-range": "level = 99\n",
+        "bad-layout": 'layout = "sideways"\n',
+        "bad-target": 'target = "dos"\n',
+        "empty-path": 'output = ""\n',
+        "table": "[pack]\nlevel = 3\n",
+        "syntax": 'level = \n',
+        "dash-value": 'main = "-x.exe"\n',
+    }
+    return {name: text.encode() for name, text in cases.items()}
+
+
+# ---- image writer -------------------------------------------------------------
+
+def image_round_trip_seeds():
+    # FuzzedDataProvider takes the strings from the front (a backslash and
+    # another byte end one) and the choices from the back: here every text
+    # given, two resources, and the rest of the bytes the block.
+    texts = b"Quenlith Ltd\\ Demo \xe2\x98\x83\\ 1.2.3\\ {CACHE_DIR}\\\\{PRODUCT}\\ "
+    resources = b"<assembly/>\\ icon bytes\\ "
+    choices = bytes([1, 1, 1, 1, 2, 24, 1, 3, 1, 0])[::-1]
+    return {
+        "empty": b"",
+        "block-only": bytes(5000) + bytes(8),
+        "every-text": texts + resources + b"QVR block" * 100 + choices,
+        "odd-block": b"\x01" * 4097 + bytes(8),
+    }
+
+
 def main():
     out = Path(sys.argv[1])
     packer = sys.argv[2] if len(sys.argv) > 2 and os.access(sys.argv[2], os.X_OK) else None
     for target, seeds in [("fuzz_read_path", read_path_seeds(packer)), ("fuzz_indexed_read", indexed_read_seeds(STREAMS)),
                           ("fuzz_expand_spec", expand_spec_seeds()),
-                          ("fuzz_command_line", command_line_seeds())]:
+                          ("fuzz_command_line", command_line_seeds()), ("fuzz_icons", icon_seeds()),
+                          ("fuzz_project_file", project_file_seeds()),
+                          ("fuzz_image_round_trip", image_round_trip_seeds())]:
         folder = out / target
         folder.mkdir(parents=True, exist_ok=True)
         for name, data in seeds.items():

@@ -1,11 +1,13 @@
+#define ZSTD_STATIC_LINKING_ONLY   // ZSTD_createCCtx_advanced
 #include "read_path_checks.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include <zstd.h>
+#include <sanitizer/asan_interface.h>
 
 #include "fake_os.h"
 #include "launcher/fatal.h"
@@ -22,6 +24,8 @@ namespace {
 constexpr uint64_t output_budget = 8 * decode_window_size;
 
 size_t decoder_calls = 0;
+const unsigned char* block_start = nullptr;
+size_t block_size = 0;
 uint64_t decoded_bytes = 0;
 size_t watched_input_size = 0;
 
@@ -40,6 +44,10 @@ void watch_decoder_calls() { decoder_calls = 0; }
 extern "C" size_t __real_ZSTD_decompressStream(ZSTD_DCtx*, ZSTD_outBuffer*, ZSTD_inBuffer*);
 extern "C" size_t __wrap_ZSTD_decompressStream(ZSTD_DCtx* context, ZSTD_outBuffer* output, ZSTD_inBuffer* input) {
     ++decoder_calls;
+    const auto* from = static_cast<const unsigned char*>(input->src);
+    check(input->pos <= input->size && from >= block_start && input->size <= block_size &&
+              static_cast<size_t>(from - block_start) <= block_size - input->size,
+          "the decoder given input outside the block");
     check(decoder_calls <= watched_input_size + 4 + decoded_bytes / decode_window_size,
           "decoder called without progress");
     size_t before = output->pos;
@@ -47,6 +55,18 @@ extern "C" size_t __wrap_ZSTD_decompressStream(ZSTD_DCtx* context, ZSTD_outBuffe
     decoded_bytes += output->pos - before;
     if (decoded_bytes > output_budget) throw WorkBudgetSpent{};
     return result;
+}
+
+namespace {
+
+void* context_alloc(void*, size_t size) { return ::operator new(size); }
+void context_free(void*, void* block) { ::operator delete(block); }
+
+}  // namespace
+
+ZSTD_CCtx* kept_compression_context() {
+    static ZSTD_CCtx* const context = ZSTD_createCCtx_advanced({context_alloc, context_free, nullptr});
+    return context;
 }
 
 void broken(const char* what) {
@@ -63,12 +83,40 @@ bool starts_with(const std::u16string& text, const std::u16string& prefix) {
 }
 
 void end_process() {
-    reset_launcher_state();
+    fresh_launcher_state();
     release_process_memory();
     fake_process_end();
 }
 
+namespace {
+
+constexpr size_t guard_margin = 1 << 20;
+unsigned char* guarded_memory = nullptr;
+size_t guarded_capacity = 0;   // between the margins
+
+}  // namespace
+
+GuardedBlock::GuardedBlock(const void* data, size_t size) : size_(size) {
+    if (size > guarded_capacity) {
+        if (guarded_memory != nullptr) {
+            ASAN_UNPOISON_MEMORY_REGION(guarded_memory, guarded_capacity + 2 * guard_margin);
+            ::operator delete(guarded_memory);
+        }
+        guarded_capacity = std::max(size, size_t{1} << 20);
+        guarded_memory = static_cast<unsigned char*>(::operator new(guarded_capacity + 2 * guard_margin));
+        ASAN_POISON_MEMORY_REGION(guarded_memory, guarded_capacity + 2 * guard_margin);
+    }
+    ASAN_UNPOISON_MEMORY_REGION(guarded_memory + guard_margin, size);
+    std::memcpy(guarded_memory + guard_margin, data, size);
+}
+
+GuardedBlock::~GuardedBlock() { ASAN_POISON_MEMORY_REGION(guarded_memory + guard_margin, size_); }
+
+const unsigned char* GuardedBlock::data() const { return guarded_memory + guard_margin; }
+
 void begin_start(const unsigned char* block, size_t size) {
+    block_start = block;
+    block_size = size;
     fake_os().opened_for_write.clear();
     watch_decoder_calls();
     launcher.attached_cursor = block;
@@ -78,6 +126,7 @@ void begin_start(const unsigned char* block, size_t size) {
 void check_fatal_end(const FatalEnd& end, const unsigned char* block, size_t size, const std::u16string& below,
                      const char16_t* failing_path, bool stop_allowed, bool home_missing) {
     const FakeOs& os = fake_os();
+    for (const auto& path : os.opened_for_write) check(starts_with(path, below), "a file written outside the target");
     switch (end.kind) {
     case FatalKind::message:
         check(end.message == msg_decode ||

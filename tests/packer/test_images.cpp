@@ -12,6 +12,7 @@
 #include "image_plan.h"
 #include "little_endian.h"
 #include "pe_image.h"
+#include "stub_fixture.h"
 
 namespace {
 
@@ -30,44 +31,7 @@ std::string utf16(const std::u16string& text) {
     return bytes;
 }
 
-// --- a Windows stub: headers, .text holding a debug directory, .zembra ----
-
-const size_t coff = 0x44, optional = 0x58, table = optional + 240;
-
-std::string windows_stub() {
-    std::string s(0x3000, '\0');
-    s.replace(0, 2, "MZ");
-    set_le(&s, 0x3C, 0x40, 4);
-    s.replace(0x40, 4, std::string("PE\0\0", 4));
-    set_le(&s, coff, 0x8664, 2);
-    set_le(&s, coff + 2, 2, 2);
-    set_le(&s, coff + 4, 0x12345678, 4);   // a linker's time stamp
-    set_le(&s, coff + 16, 240, 2);
-    set_le(&s, optional, 0x20B, 2);
-    set_le(&s, optional + 8, 0x1000, 4);
-    set_le(&s, optional + 32, 0x1000, 4);
-    set_le(&s, optional + 36, 0x1000, 4);
-    set_le(&s, optional + 56, 0x3000, 4);
-    set_le(&s, optional + 60, 0x1000, 4);
-    set_le(&s, optional + 108, 16, 4);
-    set_le(&s, optional + 112 + 8 * 6, 0x1100, 4);   // debug directory, in .text
-    set_le(&s, optional + 112 + 8 * 6 + 4, 28, 4);
-    set_le(&s, 0x1100 + 4, 0x12345678, 4);
-    const struct {
-        const char* name;
-        uint32_t rva;
-    } sections[] = {{".text", 0x1000}, {".zembra", 0x2000}};
-    for (size_t i = 0; i < 2; ++i) {
-        const size_t h = table + 40 * i;
-        std::memcpy(&s[h], sections[i].name, std::strlen(sections[i].name));
-        set_le(&s, h + 8, 0x200, 4);
-        set_le(&s, h + 12, sections[i].rva, 4);
-        set_le(&s, h + 16, 0x1000, 4);
-        set_le(&s, h + 20, sections[i].rva, 4);
-    }
-    std::memcpy(&s[0x2000], &empty_image_descriptor, sizeof empty_image_descriptor);
-    return s;
-}
+// --- the Windows stub --------------------------------------------------
 
 const std::vector<Resource> sample_resources = {{24, 1, "<assembly/>"}, {3, 2, "icon two"}, {3, 1, "icon one"}};
 
@@ -282,10 +246,6 @@ std::vector<ProgramHeader> program_headers(const std::string& image) {
     return out;
 }
 
-const std::string& linux_stub() {
-    static const std::string stub = read_file(LINUX_STUB);
-    return stub;
-}
 
 // The stub's descriptor, where the written image has it too.
 size_t linux_descriptor_at() {

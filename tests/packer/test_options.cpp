@@ -72,6 +72,21 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_NE(line.help.find("Usage: zembra link"), std::string::npos) << line.help;
     ASSERT_TRUE(parse({"--version"}, &line, &error)) << error;
     EXPECT_EQ(line.command, "version");
+
+    // The commands that look into a launcher take it and nothing of packing;
+    // a flag after the launcher is a flag, not an option missing its value.
+    ASSERT_TRUE(parse({"list", "App.exe", "--json"}, &line, &error)) << error;
+    EXPECT_EQ(line.command, "list");
+    EXPECT_EQ(line.input, "App.exe");
+    EXPECT_TRUE(line.json);
+    ASSERT_TRUE(parse({"extract", "-o", "out", "App.exe"}, &line, &error)) << error;
+    EXPECT_EQ(line.command, "extract");
+    EXPECT_EQ(line.output, "out");
+    EXPECT_FALSE(line.json);
+    for (const char* command : {"verify", "info"}) {
+        ASSERT_TRUE(parse({command, "App.exe"}, &line, &error)) << error;
+        EXPECT_EQ(line.command, command);
+    }
 }
 
 // What follows an option is its value only when it is not an option itself;
@@ -226,6 +241,12 @@ TEST(CommandLine, RefusedWithAReasonNamingTheOption) {
         {{"pack", "in", "-o", "b", "--exclude", "*.pdb", "--exclude", "a//b"},
          "option --exclude 'a//b' cannot be used: it has an empty component"},
         {{"link", "b", "-o", "a.exe", "--exclude", "*.pdb"}, "option --exclude does not apply to 'zembra link'"},
+        {{"list"}, "missing the launcher to look into"},
+        {{"extract", "App.exe"}, "missing the directory to extract into: pass -o"},
+        {{"extract", "App.exe", "-o"}, "option -o needs a value"},
+        {{"verify", "App.exe", "--json"}, "option --json does not apply to 'zembra verify'"},
+        {{"info", "App.exe", "--level", "3"}, "option --level does not apply to 'zembra info'"},
+        {{"list", "a.exe", "b.exe"}, "unexpected argument 'b.exe' (only one launcher is taken)"},
     };
     for (const Case& c : cases) {
         CommandLine line;

@@ -161,6 +161,9 @@ TEST(ProjectFile, EachFaultNamesTheFileTheLineAndTheKey) {
         {"\n\nlevel = = 3", ":3: "},
         {"level = 3\nlevel = 4", ":2: "},
         {"company = \"open", ":1: "},
+        // Texts echoed from the file stay on one line.
+        {"level = 3 in\n", ":1: "},
+        {"unpack-spec = \"{A\\nB}\"", ":1: 'unpack-spec' \"{A\\x0AB}\": unknown placeholder {A\\x0AB}"},
     };
     for (const auto& c : cases) {
         ScratchDir dir;

@@ -54,13 +54,17 @@ TEST_F(RunChild, StartsTheMainExecutableAndReturnsItsExitCode) {
         uint32_t code;
         bool readable;
         uint32_t expected;
+        bool wait_fails = false;
     };
-    const Case cases[] = {{0, true, 0}, {7, true, 7}, {0xC0000005u, true, 0xC0000005u}, {7, false, 1}};
+    // A wait that fails says nothing about the child: what Windows would read
+    // as its exit code then is STILL_ACTIVE (259), not an ending.
+    const Case cases[] = {{0, true, 0}, {7, true, 7}, {0xC0000005u, true, 0xC0000005u}, {7, false, 1}, {259, true, 1, true}};
     for (const Case& c : cases) {
         SetUp();
         FakeChild& planned = plan_child();
         planned.exit_code = c.code;
         planned.exit_code_readable = c.readable;
+        planned.wait_fails = c.wait_fails;
         EXPECT_EQ(run_with_line(), c.expected);
 
         const FakeChild& child = fake_os().children.at(0);

@@ -1,10 +1,15 @@
 /* Delivers a console control event the way the console would, to a launcher
  * and to the child it has started, without needing a console: a remote
  * thread at kernelbase's CtrlRoutine runs the process's registered handlers.
- *   console_event.exe APPLICATION COMMAND_LINE WAIT_FILE EVENT
+ *   console_event.exe APPLICATION COMMAND_LINE WAIT_FILE EVENT [CHILD_MARK]
  * Starts APPLICATION with COMMAND_LINE (as exit_code.exe does), waits until
- * WAIT_FILE exists (its last part may hold wildcards), looks for a child of the launcher, delivers EVENT to the
- * launcher and then to that child, and waits for both to end. Prints, one per
+ * WAIT_FILE exists (its last part may hold wildcards), looks for a child of
+ * the launcher, delivers EVENT to the launcher and then to that child, and
+ * waits for both to end. With
+ * CHILD_MARK, a file the child's handler writes, the child gets the event
+ * first and the launcher only once that file exists: a child that goes on
+ * after the event has then seen it before the launcher's grace period starts,
+ * however slowly its handler's thread is scheduled. Prints, one per
  * line: "launcher_pid=N", "child_pid=N" or "child=none", "delivered=1" (or
  * "delivered=0 error=N"), with a child "child_delivered=1" (or
  * "child_delivered=0 error=N"), "launcher_exit=N" and, with a child,
@@ -63,13 +68,27 @@ static BOOL deliver(HANDLE process, LPTHREAD_START_ROUTINE routine, DWORD event)
     return TRUE;
 }
 
+/* With `mark`, returns once the child's handler has written it, or the child
+ * has ended. */
+static void deliver_to_child(HANDLE child, LPTHREAD_START_ROUTINE routine, DWORD event, const wchar_t *mark) {
+    if (!deliver(child, routine, event)) {
+        printf("child_delivered=0 error=%lu\n", (unsigned long)GetLastError());
+        return;
+    }
+    printf("child_delivered=1\n");
+    while (mark && GetFileAttributesW(mark) == INVALID_FILE_ATTRIBUTES) {
+        if (WaitForSingleObject(child, 5) == WAIT_OBJECT_0) break;
+    }
+}
+
 int wmain(void) {
     int count = 0;
     wchar_t **args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!args || count != 5) {
-        fprintf(stderr, "usage: console_event.exe APPLICATION COMMAND_LINE WAIT_FILE EVENT\n");
+    if (!args || (count != 5 && count != 6)) {
+        fprintf(stderr, "usage: console_event.exe APPLICATION COMMAND_LINE WAIT_FILE EVENT [CHILD_MARK]\n");
         return 64;
     }
+    const wchar_t *child_mark = count == 6 ? args[5] : NULL;
     LPTHREAD_START_ROUTINE routine =
         (LPTHREAD_START_ROUTINE)GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CtrlRoutine");
     if (!routine) {
@@ -105,14 +124,13 @@ int wmain(void) {
     else
         printf("child=none\n");
 
+    BOOL child_first = child && child_mark;
+    if (child_first) deliver_to_child(child, routine, event, child_mark);
     if (deliver(launcher.hProcess, routine, event))
         printf("delivered=1\n");
     else
         printf("delivered=0 error=%lu\n", (unsigned long)GetLastError());
-    if (child && deliver(child, routine, event))
-        printf("child_delivered=1\n");
-    else if (child)
-        printf("child_delivered=0 error=%lu\n", (unsigned long)GetLastError());
+    if (child && !child_first) deliver_to_child(child, routine, event, NULL);
     fflush(stdout);
 
     DWORD code = 0;

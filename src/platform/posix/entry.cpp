@@ -20,9 +20,17 @@ char16_t** os_runtime_args(int* count) {
     return wide_args;
 }
 
+// An array of its own, as the system's split gives on Windows: the caller
+// replaces argument 0, and the runtime's vector must keep it.
 char16_t** os_split_command_line(int* count) {
+    static char16_t** split = nullptr;
+    if (split == nullptr) {
+        split = static_cast<char16_t**>(std::calloc(static_cast<size_t>(wide_count) + 1, sizeof(char16_t*)));
+        if (split == nullptr) return nullptr;
+        for (int i = 0; i < wide_count; ++i) split[i] = wide_args[i];
+    }
     *count = wide_count;
-    return wide_args;
+    return split;
 }
 
 void os_restrict_dll_search() {}

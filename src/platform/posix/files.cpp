@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/convert.h"
+#include "platform/posix/system_calls.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ bool native_path(const char16_t* path, char* out) {
 DirResult os_create_dir(const char16_t* path) {
     char native[native_path_capacity];
     if (!native_path(path, native)) return DirResult::failed;
-    if (mkdir(native, 0777) == 0) return DirResult::created;
+    if (system_calls.mkdir(native, 0777) == 0) return DirResult::created;
     return errno == EEXIST ? DirResult::already_exists : DirResult::failed;
 }
 
@@ -79,14 +80,14 @@ FileHandle os_open_for_write(const char16_t* path) {
     // halfway must not keep another from rewriting the file (Windows shares
     // a file being written with other writers too), and a reader of a file
     // still growing only finds that it differs.
-    file->fd = open(native, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    file->fd = system_calls.open(native, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
     file->head_size = 0;
     bool emptied = file->fd >= 0;
-    while (emptied && flock(file->fd, LOCK_EX | LOCK_NB) != 0) emptied = errno == EINTR;
-    emptied = emptied && ftruncate(file->fd, 0) == 0 && flock(file->fd, LOCK_UN) == 0;
+    while (emptied && system_calls.flock(file->fd, LOCK_EX | LOCK_NB) != 0) emptied = errno == EINTR;
+    emptied = emptied && system_calls.ftruncate(file->fd, 0) == 0 && system_calls.flock(file->fd, LOCK_UN) == 0;
     if (!emptied) {
         int error = errno;
-        if (file->fd >= 0) close(file->fd);
+        if (file->fd >= 0) system_calls.close(file->fd);
         std::free(file);
         errno = error;
         return nullptr;
@@ -103,7 +104,7 @@ bool os_write_file(FileHandle file, const void* data, uint32_t size, uint32_t* w
         target->head[target->head_size++] = bytes[i];
     uint32_t done = 0;
     while (done < size) {
-        ssize_t n = write(target->fd, bytes + done, size - done);
+        ssize_t n = system_calls.write(target->fd, bytes + done, size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = EIO;
@@ -121,7 +122,7 @@ bool os_write_file(FileHandle file, const void* data, uint32_t size, uint32_t* w
 void os_close_file(FileHandle file) {
     WriteFile* target = as_file(file);
     mode_t mode = looks_executable(target) ? 0777 : 0666;
-    fchmod(target->fd, mode & ~creation_mask());
-    close(target->fd);
+    system_calls.fchmod(target->fd, mode & ~creation_mask());
+    system_calls.close(target->fd);
     std::free(target);
 }

@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/convert.h"
+#include "platform/posix/system_calls.h"
 
 namespace {
 
@@ -27,11 +28,11 @@ LockResult os_lock_dir(const char16_t* dir, const char16_t*, uint32_t timeout_ms
     constexpr uint32_t pause_ms = 10;
     char native[native_path_capacity];
     if (!utf16_to_native(dir, native, native_path_capacity)) return LockResult::failed;
-    int fd = open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = system_calls.open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (fd < 0) return LockResult::failed;
     uint64_t deadline = monotonic_ms() + timeout_ms;
     for (;;) {
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (system_calls.flock(fd, LOCK_EX | LOCK_NB) == 0) {
             // Offset by one, so that descriptor 0 is not mistaken for no lock.
             *lock = reinterpret_cast<DirLock>(static_cast<intptr_t>(fd) + 1);
             return LockResult::acquired;
@@ -39,14 +40,14 @@ LockResult os_lock_dir(const char16_t* dir, const char16_t*, uint32_t timeout_ms
         if (errno == EINTR) continue;
         LockResult result = errno == EWOULDBLOCK ? LockResult::timed_out : LockResult::failed;
         if (result == LockResult::failed || monotonic_ms() >= deadline) {
-            close(fd);
+            system_calls.close(fd);
             return result;
         }
         os_sleep(pause_ms);
     }
 }
 
-void os_unlock_dir(DirLock lock) { close(static_cast<int>(reinterpret_cast<intptr_t>(lock) - 1)); }
+void os_unlock_dir(DirLock lock) { system_calls.close(static_cast<int>(reinterpret_cast<intptr_t>(lock) - 1)); }
 
 // A file that another launcher maps to check it (os_map_file) cannot be
 // emptied for a moment (os_open_for_write).

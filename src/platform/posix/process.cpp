@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/posix/convert.h"
 #include "platform/posix/ending.h"
+#include "platform/posix/system_calls.h"
 
 extern char** environ;
 
@@ -56,7 +57,7 @@ std::atomic<int> child_end_signal{0};
 void pass_on_to_child(const siginfo_t& info) {
     if (info.si_code == SI_KERNEL) return;
     pthread_mutex_lock(&live_child_lock);
-    if (live_child != 0) kill(live_child, info.si_signo);
+    if (live_child != 0) system_calls.kill(live_child, info.si_signo);
     pthread_mutex_unlock(&live_child_lock);
 }
 
@@ -77,7 +78,7 @@ void end_by_signal(int signal_number) {
 bool peek_end(pid_t pid, siginfo_t* info, int flags) {
     for (;;) {
         info->si_pid = 0;
-        if (waitid(P_PID, static_cast<id_t>(pid), info, WEXITED | WNOWAIT | flags) == 0) return info->si_pid != 0;
+        if (system_calls.waitid(P_PID, static_cast<id_t>(pid), info, WEXITED | WNOWAIT | flags) == 0) return info->si_pid != 0;
         if (errno != EINTR) return false;
     }
 }
@@ -150,7 +151,7 @@ ChildHandle os_start_child(const char16_t* application, const ChildCommand& comm
         // A signal passed on while the child starts must reach it, so the
         // child counts as live from its first instant.
         pthread_mutex_lock(&live_child_lock);
-        error = posix_spawn(&child->pid, path, nullptr, &attributes, argv, environ);
+        error = system_calls.posix_spawn(&child->pid, path, nullptr, &attributes, argv, environ);
         if (error == 0) live_child = child->pid;
         pthread_mutex_unlock(&live_child_lock);
         posix_spawnattr_destroy(&attributes);
@@ -199,7 +200,7 @@ void os_terminate_child(ChildHandle handle, uint32_t) {
     killed_child_on.store(event_signal.load());
     // Once reaped, the number may already name another process.
     pthread_mutex_lock(&live_child_lock);
-    if (live_child == as_child(handle)->pid) kill(live_child, SIGKILL);
+    if (live_child == as_child(handle)->pid) system_calls.kill(live_child, SIGKILL);
     pthread_mutex_unlock(&live_child_lock);
 }
 
@@ -207,7 +208,7 @@ void os_close_child(ChildHandle handle) {
     pthread_mutex_lock(&live_child_lock);
     if (live_child == as_child(handle)->pid) live_child = 0;
     int status = 0;
-    waitpid(as_child(handle)->pid, &status, WNOHANG);
+    system_calls.waitpid(as_child(handle)->pid, &status, WNOHANG);
     pthread_mutex_unlock(&live_child_lock);
     std::free(handle);
 }
@@ -222,7 +223,7 @@ void reap_ended_child() {
     pthread_mutex_lock(&live_child_lock);
     if (live_child != 0) {
         int status = 0;
-        waitpid(live_child, &status, WNOHANG);   // it has ended: this reaps it
+        system_calls.waitpid(live_child, &status, WNOHANG);   // it has ended: this reaps it
         live_child = 0;
     }
     pthread_mutex_unlock(&live_child_lock);

@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/convert.h"
+#include "platform/posix/system_calls.h"
 
 namespace {
 
@@ -22,11 +23,11 @@ int descriptor(ReadHandle file) { return static_cast<int>(reinterpret_cast<intpt
 ReadHandle os_open_for_read(const char16_t* path) {
     char native[native_path_capacity];
     if (!utf16_to_native(path, native, native_path_capacity)) return nullptr;
-    int fd = open(native, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    int fd = system_calls.open(native, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
     if (fd < 0) return nullptr;
     struct stat info;
-    if (flock(fd, LOCK_SH | LOCK_NB) != 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
+    if (system_calls.flock(fd, LOCK_SH | LOCK_NB) != 0 || system_calls.fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        system_calls.close(fd);
         return nullptr;
     }
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -35,10 +36,10 @@ ReadHandle os_open_for_read(const char16_t* path) {
 
 bool os_read_file(ReadHandle file, void* buffer, uint32_t capacity, uint32_t* got) {
     ssize_t n;
-    do n = read(descriptor(file), buffer, capacity);
+    do n = system_calls.read(descriptor(file), buffer, capacity);
     while (n < 0 && errno == EINTR);
     *got = n > 0 ? static_cast<uint32_t>(n) : 0;
     return n >= 0;
 }
 
-void os_close_read(ReadHandle file) { close(descriptor(file)); }
+void os_close_read(ReadHandle file) { system_calls.close(descriptor(file)); }

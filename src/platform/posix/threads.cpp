@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "platform/posix/system_calls.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ ThreadHandle os_start_thread(void (*body)(void*), void* argument) {
     if (start == nullptr) return nullptr;
     *start = {body, argument};
     auto* thread = static_cast<pthread_t*>(std::malloc(sizeof(pthread_t)));
-    if (thread == nullptr || pthread_create(thread, nullptr, thread_entry, start) != 0) {
+    if (thread == nullptr || system_calls.pthread_create(thread, nullptr, thread_entry, start) != 0) {
         std::free(thread);
         std::free(start);
         return nullptr;

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "platform/platform.h"
+#include "platform/win32/system_calls.h"
 
 namespace {
 
@@ -30,28 +31,28 @@ ChildHandle os_start_child(const char16_t* application, const ChildCommand& comm
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(reinterpret_cast<const wchar_t*>(application),
-                        reinterpret_cast<wchar_t*>(command.command_line), nullptr, nullptr, TRUE,
-                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process))
+    if (!system_calls.create_process(reinterpret_cast<const wchar_t*>(application),
+                                     reinterpret_cast<wchar_t*>(command.command_line), nullptr, nullptr, TRUE,
+                                     NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process))
         return nullptr;
-    CloseHandle(process.hThread);
+    system_calls.close_handle(process.hThread);
     return process.hProcess;
 }
 
 bool os_wait_child(ChildHandle child, uint32_t timeout_ms) {
-    return WaitForSingleObject(child, timeout_ms) == WAIT_OBJECT_0;
+    return system_calls.wait_for_single_object(child, timeout_ms) == WAIT_OBJECT_0;
 }
 
 bool os_child_exit_code(ChildHandle child, uint32_t* code) {
     DWORD value = 0;
-    if (!GetExitCodeProcess(child, &value)) return false;
+    if (!system_calls.get_exit_code_process(child, &value)) return false;
     *code = value;
     return true;
 }
 
-void os_terminate_child(ChildHandle child, uint32_t exit_code) { TerminateProcess(child, exit_code); }
+void os_terminate_child(ChildHandle child, uint32_t exit_code) { system_calls.terminate_process(child, exit_code); }
 
-void os_close_child(ChildHandle child) { CloseHandle(child); }
+void os_close_child(ChildHandle child) { system_calls.close_handle(child); }
 
 bool os_add_ctrl_handler(bool (*handler)(uint32_t event)) {
     ctrl_handler = handler;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "platform/win32/system_calls.h"
 
 namespace {
 
@@ -43,8 +44,8 @@ ThreadHandle os_start_thread(void (*body)(void*), void* argument) {
     auto* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
     if (start == nullptr) return nullptr;
     *start = {body, argument};
-    HANDLE thread = CreateThread(nullptr, thread_stack_reserve, thread_entry, start,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    HANDLE thread = system_calls.create_thread(nullptr, thread_stack_reserve, thread_entry, start,
+                                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (thread == nullptr) std::free(start);
     return thread;
 }
