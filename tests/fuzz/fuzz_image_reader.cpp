@@ -10,6 +10,7 @@
 // is reported.
 #include <sanitizer/asan_interface.h>
 #include <zlib.h>
+#define ZSTD_STATIC_LINKING_ONLY   // ZSTD_createDCtx_advanced
 #include <zstd.h>
 
 #include <cstdint>
@@ -169,14 +170,29 @@ void check_index(const BlockShape& shape, uint64_t block_size) {
 
 }  // namespace
 
-// A window of at most 4 MiB: a frame header may ask for 128 MiB, and the
-// window is allocated anew for every input. A larger one is refused as too
-// large, an ending the target still reaches.
-extern "C" ZSTD_DCtx* __real_ZSTD_createDCtx();
+// One decoder serves every walk, reset to a fresh one's state for each:
+// made and freed anew, it and its window were most of an input's time. Its
+// window is at most 4 MiB: a frame header may ask for 128 MiB. A larger one
+// is refused as too large, an ending the target still reaches.
+ZSTD_DCtx* kept_decoder = nullptr;
+bool decoder_in_use = false;
+
 extern "C" ZSTD_DCtx* __wrap_ZSTD_createDCtx() {
-    ZSTD_DCtx* decoder = __real_ZSTD_createDCtx();
-    if (decoder != nullptr) ZSTD_DCtx_setParameter(decoder, ZSTD_d_windowLogMax, 22);
-    return decoder;
+    check(!decoder_in_use, "two decoders at once");
+    if (kept_decoder == nullptr) kept_decoder = ZSTD_createDCtx_advanced(ZSTD_defaultCMem);
+    if (kept_decoder == nullptr) return nullptr;
+    ZSTD_DCtx_reset(kept_decoder, ZSTD_reset_session_and_parameters);
+    ZSTD_DCtx_setParameter(kept_decoder, ZSTD_d_windowLogMax, 22);
+    decoder_in_use = true;
+    return kept_decoder;
+}
+
+extern "C" size_t __real_ZSTD_freeDCtx(ZSTD_DCtx* decoder);
+extern "C" size_t __wrap_ZSTD_freeDCtx(ZSTD_DCtx* decoder) {
+    if (decoder == nullptr) return 0;
+    if (decoder != kept_decoder) return __real_ZSTD_freeDCtx(decoder);
+    decoder_in_use = false;
+    return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
