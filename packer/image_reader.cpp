@@ -9,6 +9,7 @@
 #include "little_endian.h"
 #include "payload/block_format.h"
 #include "text_display.h"
+#include "utf8.h"
 
 namespace {
 
@@ -184,7 +185,8 @@ bool read_windows(const ImageBytes& bytes, ImageContents* contents, std::string*
     for (size_t i = 0; i < section_count; ++i) {
         const size_t at = table + 40 * i;
         const char* name = h.data() + at;
-        sections.push_back({std::string(name, strnlen(name, 8)), get_le32(h, at + 8), get_le32(h, at + 12),
+        // The name is the file's bytes: kept escaped, as it is only ever shown.
+        sections.push_back({printable(std::string(name, strnlen(name, 8))), get_le32(h, at + 8), get_le32(h, at + 12),
                             get_le32(h, at + 16), get_le32(h, at + 20)});
         const PeSection& s = sections.back();
         if (s.raw_at + s.raw_size > file_size)
