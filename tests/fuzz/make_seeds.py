@@ -271,6 +271,17 @@ def put(image, at, value, width):
     image[at:at + width] = value.to_bytes(width, "little")
 
 
+def linux_image_round_trip_seeds():
+    # As image_round_trip_seeds, with the stub's shape (0 to 15) taken first
+    # from the back.
+    texts = b"Quenlith Ltd\\ Demo \xe2\x98\x83\\ 1.2.3\\ {CACHE_DIR}/{PRODUCT}\\ "
+    seeds = {"empty": b""}
+    for shape in range(16):
+        seeds[f"shape-{shape}"] = texts + b"QVR block" * 50 + bytes([shape, 1, 1, 1, 1])[::-1]
+    seeds["odd-block"] = b"\x01" * 4097 + bytes([9, 0, 0, 0, 0])[::-1]
+    return seeds
+
+
 def windows_stub():
     """Headers, .text holding a debug directory, and .zembra with the empty
     descriptor: what the packer needs of a stub (fuzz_image_round_trip lays
@@ -300,7 +311,7 @@ def linux_stub():
     """An ELF header, a load segment mapping the whole file, a note segment
     for the packer to turn into the attached data's, and the sections
     .zembra (the empty descriptor) and .shstrtab: what the packer needs of a
-    stub (fuzz_linux_image_round_trip lays out the same)."""
+    stub (fuzz_linux_image_round_trip lays out stubs of this kind)."""
     s = bytearray(0x1000)
     s[0:8] = b"\x7fELF\x02\x01\x01\x00"
     for at, value, width in [(0x10, 2, 2), (0x12, 62, 2), (0x14, 1, 4), (0x18, 0x401000, 8), (0x20, 64, 8),
@@ -380,7 +391,8 @@ def main():
                           ("fuzz_command_line", command_line_seeds()), ("fuzz_icons", icon_seeds()),
                           ("fuzz_project_file", project_file_seeds()),
                           ("fuzz_image_round_trip", image_round_trip_seeds()),
-                          ("fuzz_image_reader", image_reader_seeds(packer))]:
+                          ("fuzz_image_reader", image_reader_seeds(packer)),
+                          ("fuzz_linux_image_round_trip", linux_image_round_trip_seeds())]:
         folder = out / target
         folder.mkdir(parents=True, exist_ok=True)
         for name, data in seeds.items():
