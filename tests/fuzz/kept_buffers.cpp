@@ -1,6 +1,7 @@
-// Operator new and delete for the targets over the packer's readers, which
-// make their read and decode buffers (128 KiB to 1 MiB) anew for every
-// walk of a block. Past the allocator's primary size classes each free is
+// Operator new and delete for the targets over the packer's image code,
+// which makes large buffers anew for every input: the readers' read and
+// decode buffers (128 KiB to 1 MiB) for every walk of a block, the Linux
+// writer an image padded to a 2 MiB boundary. Past the allocator's primary size classes each free is
 // an unmap and each new buffer a map and a page fault per page: most of an
 // input's time. Here a freed buffer of that size is kept, poisoned, for the
 // next request of exactly its size, so that a use after its delete is still
@@ -17,7 +18,7 @@
 namespace {
 
 constexpr size_t kept_min_size = 64 * 1024;
-constexpr size_t kept_max_size = 2 * 1024 * 1024;
+constexpr size_t kept_max_size = 8 * 1024 * 1024;
 constexpr size_t kept_slots = 8;
 
 struct Kept {
