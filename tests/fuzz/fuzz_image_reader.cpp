@@ -28,6 +28,7 @@
 #include "payload/block_format.h"
 #include "payload/block_index.h"
 #include "unpack_dir.h"
+#include "utf8.h"
 
 namespace {
 
@@ -239,6 +240,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(image.block_offset <= size && image.block_size <= size - image.block_offset, "a block outside the file");
     check(image.kind != ImageKind::bare_block || (image.block_offset == 0 && image.block_size == size),
           "a block file whose block is not the whole file");
+    // The texts a launcher shows and expands: UTF-8, each ended by its
+    // terminating 0 and holding none.
+    for (const std::string* text : {&image.unpack_spec, &image.company, &image.product, &image.version})
+        check(is_valid_utf8(*text) && text->find('\0') == std::string::npos, "a built-in text misread");
     BlockShape shape;
     BlockProblem problem;
     if (!read_block_shape(bytes, image.block_offset, image.block_size, &shape, &problem)) {
