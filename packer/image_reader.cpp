@@ -90,6 +90,9 @@ bool read_builtins(const ImageBytes& bytes, const BuiltinPlace places[5], const 
         std::u16string units;
         for (uint64_t u = 0; u < place.length; ++u) units.push_back(get_le16(raw, 2 * u));
         if (get_le16(raw, 2 * place.length) != 0) return fail(error, what + " has no terminating 0");
+        // A launcher reads the text up to its first 0: one inside would make
+        // it use less of the text than is shown here.
+        if (units.find(u'\0') != std::u16string::npos) return fail(error, what + " holds a 0 before its end");
         if (!utf16_to_utf8(units, texts[t].text)) return fail(error, what + " is not valid UTF-16");
     }
     return true;
