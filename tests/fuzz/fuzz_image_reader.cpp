@@ -189,6 +189,20 @@ void seal_index(uint8_t* block, uint64_t block_size) {
     for (size_t i = 0; i < index_checksum_size; ++i) block[content_at + checked + i] = uint8_t(crc >> (8 * i));
 }
 
+// A Windows launcher the reader takes has every section's data in the file:
+// the loader maps it from there.
+void check_windows_sections(const unsigned char* data, size_t size) {
+    auto le = [&](size_t at, size_t width) {
+        check(at <= size && width <= size - at, "an accepted image whose headers lie outside it");
+        return get_le(data + at, width);
+    };
+    const size_t pe = le(0x3C, 4), count = le(pe + 6, 2), table = pe + 24 + le(pe + 20, 2);
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t raw_size = le(table + 40 * i + 16, 4), raw_at = le(table + 40 * i + 20, 4);
+        check(raw_at <= size && raw_size <= size - raw_at, "an accepted image with a section past its end");
+    }
+}
+
 }  // namespace
 
 extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t max_size);
@@ -240,6 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(image.block_offset <= size && image.block_size <= size - image.block_offset, "a block outside the file");
     check(image.kind != ImageKind::bare_block || (image.block_offset == 0 && image.block_size == size),
           "a block file whose block is not the whole file");
+    if (image.kind == ImageKind::windows_launcher) check_windows_sections(guarded.data(), size);
     // The texts a launcher shows and expands: UTF-8, each ended by its
     // terminating 0 and holding none.
     for (const std::string* text : {&image.unpack_spec, &image.company, &image.product, &image.version})

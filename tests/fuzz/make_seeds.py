@@ -370,10 +370,12 @@ def image_reader_seeds(packer):
                                check=True, capture_output=True)
                 image = out.read_bytes()
                 seeds[f"{target}-{layout}"] = image
-                # Cut inside the block, inside the built-in texts, and
-                # inside the headers.
+                # Cut inside the block, inside the built-in texts (or the
+                # padding after them), by its last byte, and inside the
+                # headers.
                 seeds[f"{target}-{layout}-cut-block"] = image[:len(image) - 200]
                 seeds[f"{target}-{layout}-cut-texts"] = image[:len(image) - 3]
+                seeds[f"{target}-{layout}-cut-one"] = image[:len(image) - 1]
                 seeds[f"{target}-{layout}-cut-headers"] = image[:0x180]
         subprocess.run([str(tool), "pack", str(app), "--main", "app.exe", "--window-log", "17", "--level", "1",
                         "-o", str(Path(work) / "block")], check=True, capture_output=True)
