@@ -251,7 +251,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // And list/extract/verify's reader finds the same.
     ImageContents contents;
-    check(read_image(reinterpret_cast<const unsigned char*>(image.data()), image.size(), &contents, &reason),
+    const bool read = read_image(reinterpret_cast<const unsigned char*>(image.data()), image.size(), &contents, &reason);
+    if (!read) std::fprintf(stderr, "refused: %s\n", reason.c_str());
+    check(read,
           "the written image is refused by the reader");
     check(contents.kind == ImageKind::linux_launcher && contents.block_offset == data_at &&
               contents.block_size == block.size(),
