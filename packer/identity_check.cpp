@@ -86,6 +86,12 @@ bool check_identity_text(const std::string& option, const std::string& value, st
         *error = option + " \"" + printable(value) + "\" is not valid UTF-8";
         return false;
     }
+    // The launcher reads its texts up to their first NUL (a project file
+    // can give one as \u0000): it would use only the part before it.
+    if (value.find('\0') != std::string::npos) {
+        *error = option + " \"" + printable(value) + "\" holds a NUL character";
+        return false;
+    }
     unsigned parts[3];
     if (option == "--version") return parse_version(value, parts, error);
     if (option == "--unpack-spec") return check_unpack_spec(value, error);

@@ -9,6 +9,7 @@
 #include "little_endian.h"
 #include "payload/block_format.h"
 #include "text_display.h"
+#include "utf8.h"
 
 namespace {
 
@@ -89,6 +90,9 @@ bool read_builtins(const ImageBytes& bytes, const BuiltinPlace places[5], const 
         std::u16string units;
         for (uint64_t u = 0; u < place.length; ++u) units.push_back(get_le16(raw, 2 * u));
         if (get_le16(raw, 2 * place.length) != 0) return fail(error, what + " has no terminating 0");
+        // A launcher reads the text up to its first 0: one inside would make
+        // it use less of the text than is shown here.
+        if (units.find(u'\0') != std::u16string::npos) return fail(error, what + " holds a 0 before its end");
         if (!utf16_to_utf8(units, texts[t].text)) return fail(error, what + " is not valid UTF-16");
     }
     return true;
@@ -184,7 +188,8 @@ bool read_windows(const ImageBytes& bytes, ImageContents* contents, std::string*
     for (size_t i = 0; i < section_count; ++i) {
         const size_t at = table + 40 * i;
         const char* name = h.data() + at;
-        sections.push_back({std::string(name, strnlen(name, 8)), get_le32(h, at + 8), get_le32(h, at + 12),
+        // The name is the file's bytes: kept escaped, as it is only ever shown.
+        sections.push_back({printable(std::string(name, strnlen(name, 8))), get_le32(h, at + 8), get_le32(h, at + 12),
                             get_le32(h, at + 16), get_le32(h, at + 20)});
         const PeSection& s = sections.back();
         if (s.raw_at + s.raw_size > file_size)

@@ -261,6 +261,130 @@ def image_round_trip_seeds():
     }
 
 
+# ---- image reader -------------------------------------------------------------
+
+DESCRIPTOR_MAGIC = b"zembra launcher\x01"
+EMPTY_DESCRIPTOR = DESCRIPTOR_MAGIC + bytes(80)
+
+
+def put(image, at, value, width):
+    image[at:at + width] = value.to_bytes(width, "little")
+
+
+def linux_image_round_trip_seeds():
+    # As image_round_trip_seeds, with the stub's shape (0 to 15) taken first
+    # from the back.
+    texts = b"Quenlith Ltd\\ Demo \xe2\x98\x83\\ 1.2.3\\ {CACHE_DIR}/{PRODUCT}\\ "
+    seeds = {"empty": b""}
+    for shape in range(16):
+        seeds[f"shape-{shape}"] = texts + b"QVR block" * 50 + bytes([shape, 1, 1, 1, 1])[::-1]
+    seeds["odd-block"] = b"\x01" * 4097 + bytes([9, 0, 0, 0, 0])[::-1]
+    return seeds
+
+
+def windows_stub():
+    """Headers, .text holding a debug directory, and .zembra with the empty
+    descriptor: what the packer needs of a stub (fuzz_image_round_trip lays
+    out the same)."""
+    s = bytearray(0x3000)
+    coff, optional = 0x44, 0x58
+    table = optional + 240
+    s[0:2] = b"MZ"
+    put(s, 0x3C, 0x40, 4)
+    s[0x40:0x44] = b"PE\0\0"
+    put(s, coff, 0x8664, 2)
+    put(s, coff + 2, 2, 2)
+    put(s, coff + 16, 240, 2)
+    for at, value, width in [(0, 0x20B, 2), (8, 0x1000, 4), (32, 0x1000, 4), (36, 0x1000, 4), (56, 0x3000, 4),
+                             (60, 0x1000, 4), (108, 16, 4), (112 + 48, 0x1100, 4), (112 + 52, 28, 4)]:
+        put(s, optional + at, value, width)
+    for i, (name, rva) in enumerate([(b".text", 0x1000), (b".zembra", 0x2000)]):
+        h = table + 40 * i
+        s[h:h + len(name)] = name
+        for at, value in [(8, 0x200), (12, rva), (16, 0x1000), (20, rva)]:
+            put(s, h + at, value, 4)
+    s[0x2000:0x2000 + len(EMPTY_DESCRIPTOR)] = EMPTY_DESCRIPTOR
+    return bytes(s)
+
+
+def linux_stub():
+    """An ELF header, a load segment mapping the whole file, a note segment
+    for the packer to turn into the attached data's, and the sections
+    .zembra (the empty descriptor) and .shstrtab: what the packer needs of a
+    stub (fuzz_linux_image_round_trip lays out stubs of this kind)."""
+    s = bytearray(0x1000)
+    s[0:8] = b"\x7fELF\x02\x01\x01\x00"
+    for at, value, width in [(0x10, 2, 2), (0x12, 62, 2), (0x14, 1, 4), (0x18, 0x401000, 8), (0x20, 64, 8),
+                             (0x28, 0x400, 8), (0x34, 64, 2), (0x36, 56, 2), (0x38, 2, 2), (0x3A, 64, 2),
+                             (0x3C, 3, 2), (0x3E, 2, 2)]:
+        put(s, at, value, width)
+    # PT_LOAD r-x over the whole file; PT_NOTE
+    for at, value, width in [(0, 1, 4), (4, 5, 4), (8, 0, 8), (16, 0x400000, 8), (24, 0x400000, 8),
+                             (32, 0x1000, 8), (40, 0x1000, 8), (48, 0x1000, 8)]:
+        put(s, 64 + at, value, width)
+    for at, value, width in [(0, 4, 4), (4, 4, 4), (8, 0x100, 8), (16, 0x400100, 8), (24, 0x400100, 8),
+                             (32, 16, 8), (40, 16, 8), (48, 4, 8)]:
+        put(s, 64 + 56 + at, value, width)
+    s[0x200:0x200 + len(EMPTY_DESCRIPTOR)] = EMPTY_DESCRIPTOR
+    names = b"\0.zembra\0.shstrtab\0"
+    s[0x300:0x300 + len(names)] = names
+    for i, (name, kind, addr, offset, size) in enumerate([(1, 1, 0x400200, 0x200, len(EMPTY_DESCRIPTOR)),
+                                                          (9, 3, 0, 0x300, len(names))]):
+        h = 0x400 + 64 * (i + 1)
+        for at, value, width in [(0, name, 4), (4, kind, 4), (16, addr, 8), (24, offset, 8), (32, size, 8)]:
+            put(s, h + at, value, width)
+    return bytes(s)
+
+
+def image_reader_seeds(packer):
+    seeds = {"empty": b"", "not-ours": b"PK\3\4 not a launcher", "windows-stub": windows_stub(),
+             "linux-stub": linux_stub(), "bare-block": block_of(STREAMS["tree"]),
+             "indexed-block": build_indexed_block(parse_stream(STREAMS["tree"])[0],
+                                                  frame_groups(parse_stream(STREAMS["tree"])[0], 64), FAST),
+             "odd-names-block": block_of(STREAMS["odd-names"])}
+    if not packer:
+        return seeds
+    with tempfile.TemporaryDirectory() as work:
+        # The packer over small stubs: a packer finds its stubs and data
+        # files below the directory above its own.
+        root = Path(work) / "root"
+        (root / "bin").mkdir(parents=True)
+        (root / "lib/zembra/stubs").mkdir(parents=True)
+        (root / "share/zembra").mkdir(parents=True)
+        tool = root / "bin/zembra"
+        tool.write_bytes(Path(packer).read_bytes())
+        tool.chmod(0o755)
+        (root / "lib/zembra/stubs/windows-x64.exe").write_bytes(windows_stub())
+        (root / "lib/zembra/stubs/linux-x64").write_bytes(linux_stub())
+        (root / "share/zembra/res").symlink_to(Path(packer).resolve().parents[1] / "share/zembra/res")
+        app = Path(work) / "app"
+        for name, content in {"app.exe": b"MZ packed", "docs/readme.txt": b"read me\n" * 8, "lib/x.dll": bytes(300),
+                              "empty": b""}.items():
+            (app / name).parent.mkdir(parents=True, exist_ok=True)
+            (app / name).write_bytes(content)
+        for target in ("windows", "linux"):
+            for layout in ("indexed", "single-frame"):
+                out = Path(work) / f"{target}-{layout}"
+                subprocess.run([str(tool), "build", str(app), "--main", "app.exe", "--target", target, "--layout",
+                                layout, "--window-log", "17", "--level", "1", "-o", str(out)],
+                               check=True, capture_output=True)
+                image = out.read_bytes()
+                seeds[f"{target}-{layout}"] = image
+                # Cut inside the block, inside the built-in texts (or the
+                # padding after them), by its last byte, and inside the
+                # headers.
+                seeds[f"{target}-{layout}-cut-block"] = image[:len(image) - 200]
+                seeds[f"{target}-{layout}-cut-texts"] = image[:len(image) - 3]
+                seeds[f"{target}-{layout}-cut-one"] = image[:len(image) - 1]
+                seeds[f"{target}-{layout}-cut-headers"] = image[:0x180]
+        subprocess.run([str(tool), "pack", str(app), "--main", "app.exe", "--window-log", "17", "--level", "1",
+                        "-o", str(Path(work) / "block")], check=True, capture_output=True)
+        block = (Path(work) / "block").read_bytes()
+        seeds["packer-block"] = block
+        seeds["packer-block-cut"] = block[:len(block) // 2]
+    return seeds
+
+
 def main():
     out = Path(sys.argv[1])
     packer = sys.argv[2] if len(sys.argv) > 2 and os.access(sys.argv[2], os.X_OK) else None
@@ -268,7 +392,9 @@ def main():
                           ("fuzz_expand_spec", expand_spec_seeds()),
                           ("fuzz_command_line", command_line_seeds()), ("fuzz_icons", icon_seeds()),
                           ("fuzz_project_file", project_file_seeds()),
-                          ("fuzz_image_round_trip", image_round_trip_seeds())]:
+                          ("fuzz_image_round_trip", image_round_trip_seeds()),
+                          ("fuzz_image_reader", image_reader_seeds(packer)),
+                          ("fuzz_linux_image_round_trip", linux_image_round_trip_seeds())]:
         folder = out / target
         folder.mkdir(parents=True, exist_ok=True)
         for name, data in seeds.items():

@@ -330,6 +330,10 @@ TEST(Identity, EveryTextMustBeNonEmptyUtf8) {
             EXPECT_NE(error.find(std::string(field.option) + " \""), std::string::npos) << error;
             EXPECT_NE(error.find("is not valid UTF-8"), std::string::npos) << error;
         }
+        // Valid UTF-8, but the launcher would stop reading at the NUL.
+        identity.*field.member = std::string("1.2.3\0x", 7);
+        EXPECT_FALSE(check_identity(identity, &error)) << field.option;
+        EXPECT_EQ(error, std::string(field.option) + " \"1.2.3\\x00x\" holds a NUL character");
     }
 }
 
