@@ -60,3 +60,21 @@ def make_payload(directory, selection, main_program, main_name):
         shutil.copyfile(WINE_DLLS / name, dest)
     files = [p for p in directory.rglob("*") if p.is_file()]
     return len(files), sum(p.stat().st_size for p in files)
+
+
+def make_small_payload(directory, total, main_program, main_name):
+    """A small application of `total` bytes: the main program and one data
+    file, the start of the largest Wine DLL, that fills it up. Returns (file
+    count, total bytes)."""
+    directory = Path(directory)
+    shutil.rmtree(directory, ignore_errors=True)
+    directory.mkdir(parents=True)
+    shutil.copy2(main_program, directory / main_name)
+    left = total - (directory / main_name).stat().st_size
+    if left > 0:
+        largest = max((entry for entry in os.scandir(WINE_DLLS) if entry.is_file(follow_symlinks=False)),
+                      key=lambda entry: (entry.stat().st_size, entry.name))
+        with open(largest.path, "rb") as source:
+            (directory / "data.bin").write_bytes(source.read(left))
+    files = [p for p in directory.rglob("*") if p.is_file()]
+    return len(files), sum(p.stat().st_size for p in files)

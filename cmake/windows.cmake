@@ -65,6 +65,15 @@ foreach(source ${WINDOWS_TEST_PROGRAMS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${STAGE_DIR}/tests/win")
 endforeach()
 
+# The packer as a Windows console program, zembra.exe, beside the Linux one
+# in ${STAGE_DIR}/bin, with the same stubs and data files.
+add_subdirectory(packer)
+add_custom_target(stage_resources ALL
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different "${CMAKE_SOURCE_DIR}/res/launcher.manifest"
+    "${STAGE_DIR}/share/zembra/res/launcher.manifest"
+  COMMAND ${CMAKE_COMMAND} -E copy_directory "${CMAKE_SOURCE_DIR}/res/icons" "${STAGE_DIR}/share/zembra/res/icons"
+  COMMENT "Staging the launcher resources")
+
 # The Win32 platform code under faults put in its way through its table of
 # system calls; tests/e2e/test_system_faults.py runs it under Wine.
 add_executable(system_faults tests/win/system_faults.cpp src/platform/win32/files.cpp

@@ -1,9 +1,9 @@
 #include "block_writer.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include "fd_io.h"
+#include "host.h"
 #include "payload/block_format.h"
 
 std::vector<unsigned char> block_ending(uint64_t written) {
@@ -12,22 +12,25 @@ std::vector<unsigned char> block_ending(uint64_t written) {
     return ending;
 }
 
-bool BlockWriter::begin(int fd, const CompressionSettings& settings, std::string* error) {
+bool BlockWriter::begin(int fd, const CompressionSettings& settings, uint64_t stream_size, std::string* error) {
     fd_ = fd;
     written_ = 0;
     frame_.on_progress = [this](uint64_t consumed) {
         if (on_progress) on_progress(consumed);
     };
-    // No content size is pledged: the launcher reads the stream only up to
-    // its end marker.
+    // The stream's size is pledged: zstd then sizes its window and tables to
+    // the input instead of to the largest window, and the frame states the
+    // size (the launcher reads the stream only up to its end marker and needs
+    // none). Every file is read at its listed size or the pack fails, so the
+    // pledge holds.
     FrameSink sink = [this](const unsigned char* data, size_t size, std::string* why) { return put(data, size, why); };
-    return frame_.begin(settings, settings.threads < 1 ? 1 : settings.threads, ZSTD_CONTENTSIZE_UNKNOWN, sink, error) &&
+    return frame_.begin(settings, settings.threads < 1 ? 1 : settings.threads, stream_size, sink, error) &&
            put(block_magic, block_magic_size, error);
 }
 
 bool BlockWriter::put(const void* data, size_t size, std::string* error) {
     if (!write_fully(fd_, data, size)) {
-        *error = std::string("cannot write the block: ") + std::strerror(errno);
+        *error = std::string("cannot write the block: ") + error_text(errno);
         return false;
     }
     written_ += size;

@@ -15,8 +15,9 @@ std::vector<unsigned char> block_ending(uint64_t written);
 
 class BlockWriter {
 public:
-    // Starts a block on `fd` (left open; the caller owns it).
-    bool begin(int fd, const CompressionSettings& settings, std::string* error);
+    // Starts a block on `fd` (left open; the caller owns it) whose entry
+    // stream will be `stream_size` bytes.
+    bool begin(int fd, const CompressionSettings& settings, uint64_t stream_size, std::string* error);
     // Compresses `size` bytes of the entry stream.
     bool write(const void* data, size_t size, std::string* error);
     // Ends the frame and writes padding and trailer.

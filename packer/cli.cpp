@@ -1,14 +1,11 @@
 #include "cli.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
 #include "command_line.h"
+#include "host.h"
 #include "identity_check.h"
 #include "inspect_commands.h"
 #include "interrupt_cleanup.h"
@@ -43,10 +40,13 @@ bool check_link_inputs(const CommandLine& line, std::string* error) {
     if (!check_identity(line.identity, error)) return false;
     if (!find_target(line.target)->has_resources) return true;   // the icons are not used
     for (const std::string& icon : line.identity.icons) {
-        if (access(icon.c_str(), R_OK) != 0) {
-            *error = "--icon '" + printable(icon) + "': " + std::strerror(errno);
+        FileInfo info;
+        const int fd = examine(icon, true, &info) && info.kind == FileKind::directory ? -2 : open_for_reading(icon);
+        if (fd == -1) {
+            *error = "--icon '" + printable(icon) + "': " + error_text(errno);
             return false;
         }
+        if (fd >= 0) close_file(fd);
     }
     return true;
 }
@@ -74,11 +74,12 @@ int run_pack(const CommandLine& line) {
 int run_link(const CommandLine& line) {
     std::string error;
     if (!check_link_inputs(line, &error)) return fail(error);
-    struct stat info;
-    if (stat(line.input.c_str(), &info) != 0 || access(line.input.c_str(), R_OK) != 0) {
-        return fail("block '" + printable(line.input) + "': " + std::strerror(errno));
-    }
-    if (!S_ISREG(info.st_mode)) return fail("block '" + printable(line.input) + "' is not a regular file");
+    FileInfo info;
+    if (!examine(line.input, true, &info)) return fail("block '" + printable(line.input) + "': " + error_text(errno));
+    if (info.kind != FileKind::regular) return fail("block '" + printable(line.input) + "' is not a regular file");
+    const int readable = open_for_reading(line.input);
+    if (readable < 0) return fail("block '" + printable(line.input) + "': " + error_text(errno));
+    close_file(readable);
     LauncherParts parts;
     OutputFile output;
     if (!prepare_launcher(*find_target(line.target), line.identity, &parts, &error) ||

@@ -288,6 +288,9 @@ Description::Description(CommandLine* line) {
     // Arguments that fit nowhere are collected and reported in the packer's
     // own words (see unexpected_argument).
     app.allow_extras();
+    // The same command line on every host: on Windows a path such as
+    // "/work/app" would otherwise be taken for an option.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     // An option given twice keeps its last value.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);

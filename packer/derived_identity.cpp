@@ -1,6 +1,7 @@
 #include "derived_identity.h"
 
 #include "entry_names.h"
+#include "host.h"
 #include "launcher/identity_defaults.h"
 #include "utf8.h"
 
@@ -34,7 +35,7 @@ bool derive_identity(const IdentityGiven& given, const std::string& output_path,
     const bool follow = given.product && !identity->product.empty();
     if (follow && !given.description) identity->description = identity->product;
     if (follow && !given.internal_name) identity->internal_name = identity->product;
-    if (follow && !given.original_filename) identity->original_filename = output_path.substr(output_path.rfind('/') + 1);
+    if (follow && !given.original_filename) identity->original_filename = output_path.substr(output_path.find_last_of(path_separators) + 1);
     if (given.unpack_spec) return true;
     if (follow) {
         std::string problem = product_folder_problem(identity->product);

@@ -1,10 +1,8 @@
 #include "entry_names.h"
 
-#include <locale.h>
-#include <wctype.h>
-
 #include <cstring>
 
+#include "host.h"
 #include "payload/block_format.h"
 #include "text_display.h"
 #include "utf8.h"
@@ -28,11 +26,6 @@ bool is_device_name(const std::string& component) {
     }
     return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
            stem[3] >= '1' && stem[3] <= '9';
-}
-
-locale_t utf8_locale() {
-    static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-    return locale;
 }
 
 }  // namespace
@@ -73,18 +66,8 @@ std::string entry_name_problem(const std::u16string& name) {
 
 std::u16string case_key(const std::string& component) {
     // Windows folds case unit by unit over UTF-16 with a table of simple
-    // upper-case mappings; towupper in a UTF-8 locale is the same mapping.
+    // upper-case mappings.
     std::u16string key;
     utf8_to_utf16(component, &key);
-    locale_t locale = utf8_locale();
-    for (char16_t& unit : key) {
-        if (unit >= 0xD800 && unit <= 0xDFFF) continue;
-        if (locale != nullptr) {
-            wint_t upper = towupper_l(unit, locale);
-            if (upper <= 0xFFFF) unit = static_cast<char16_t>(upper);
-        } else if (unit >= u'a' && unit <= u'z') {
-            unit = static_cast<char16_t>(unit - u'a' + u'A');
-        }
-    }
-    return key;
+    return upper_case_units(key);
 }

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Reads up to `count` bytes; returns the number read (less than `count` only
@@ -14,7 +15,7 @@ ssize_t read_fully(int fd, void* buffer, size_t count);
 bool write_fully(int fd, const void* buffer, size_t count);
 
 // The same at `offset`, leaving the file offset alone.
-bool write_fully_at(int fd, const void* buffer, size_t count, off_t offset);
+bool write_fully_at(int fd, const void* buffer, size_t count, uint64_t offset);
 
 // Reads a whole file into `bytes`; false with errno set on failure.
 bool read_whole_file(const std::string& path, std::string* bytes);

@@ -1,32 +1,25 @@
 #include "file_snapshot.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "fd_io.h"
+#include "host.h"
 
 namespace {
 
 const size_t piece_size = 1 << 20;
 
-std::string system_reason() { return std::strerror(errno); }
+std::string system_reason() { return error_text(errno); }
 
 bool open_spill_file(const SnapshotSettings& settings, FileSnapshot* snapshot, std::string* error) {
     if (snapshot->spill_fd >= 0) {
-        if (ftruncate(snapshot->spill_fd, 0) == 0 && lseek(snapshot->spill_fd, 0, SEEK_SET) == 0) return true;
+        if (truncate_file(snapshot->spill_fd)) return true;
     } else {
-        std::string name = settings.spill_dir + "/packer-spill.XXXXXX";
-        snapshot->spill_fd = mkostemp(name.data(), O_CLOEXEC);
-        if (snapshot->spill_fd >= 0) {
-            unlink(name.c_str());
-            return true;
-        }
+        snapshot->spill_fd = create_scratch_file(settings.spill_dir);
+        if (snapshot->spill_fd >= 0) return true;
     }
     *error = "cannot use a scratch file in " + settings.spill_dir + ": " + system_reason();
     return false;
@@ -35,24 +28,24 @@ bool open_spill_file(const SnapshotSettings& settings, FileSnapshot* snapshot, s
 }  // namespace
 
 FileSnapshot::~FileSnapshot() {
-    if (spill_fd >= 0) close(spill_fd);
+    if (spill_fd >= 0) close_file(spill_fd);
 }
 
 bool take_snapshot(const std::string& path, const std::string& shown, uint64_t listed_size,
                    const SnapshotSettings& settings, FileSnapshot* snapshot, std::string* error) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open_for_reading(path);
     if (fd < 0) {
         *error = "cannot read " + shown + ": " + system_reason();
         return false;
     }
-    struct stat info;
-    if (fstat(fd, &info) != 0) {
+    uint64_t size = 0;
+    if (!file_size(fd, &size)) {
         *error = "cannot read " + shown + ": " + system_reason();
-        close(fd);
+        close_file(fd);
         return false;
     }
-    if (static_cast<uint64_t>(info.st_size) != listed_size) {
-        close(fd);
+    if (size != listed_size) {
+        close_file(fd);
         *error = shown + " changed while it was being packed (its size is no longer " + std::to_string(listed_size) +
                  " bytes)";
         return false;
@@ -61,7 +54,7 @@ bool take_snapshot(const std::string& path, const std::string& shown, uint64_t l
     snapshot->crc = 0;
     snapshot->spilled = listed_size > settings.memory_limit;
     if (snapshot->spilled && !open_spill_file(settings, snapshot, error)) {
-        close(fd);
+        close_file(fd);
         return false;
     }
 
@@ -79,7 +72,7 @@ bool take_snapshot(const std::string& path, const std::string& shown, uint64_t l
         ssize_t got = read_fully(fd, into, want);
         if (got < 0) {
             *error = "cannot read " + shown + ": " + system_reason();
-            close(fd);
+            close_file(fd);
             return false;
         }
         if (got == 0) break;
@@ -91,12 +84,12 @@ bool take_snapshot(const std::string& path, const std::string& shown, uint64_t l
         }
         if (snapshot->spilled && !write_fully(snapshot->spill_fd, into, static_cast<size_t>(got))) {
             *error = "cannot write a scratch file in " + settings.spill_dir + ": " + system_reason();
-            close(fd);
+            close_file(fd);
             return false;
         }
         if (!snapshot->spilled && snapshot->size == listed_size + 1) break;
     }
-    close(fd);
+    close_file(fd);
     if (changed || snapshot->size != listed_size) {
         *error = shown + " changed while it was being packed (it was " + std::to_string(listed_size) +
                  " bytes, now it is " + (changed ? "more" : std::to_string(snapshot->size)) + " bytes)";
@@ -116,7 +109,7 @@ bool replay_snapshot(FileSnapshot& snapshot, const std::function<bool(const unsi
         }
         return true;
     }
-    if (lseek(snapshot.spill_fd, 0, SEEK_SET) != 0) {
+    if (!rewind_file(snapshot.spill_fd)) {
         *error = std::string("cannot read back a scratch file: ") + system_reason();
         return false;
     }

@@ -1,16 +1,23 @@
 #include "host.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
+#include <locale.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "utf8.h"
+
+const char* const path_separators = "/";
 
 std::string program_dir() {
     char path[PATH_MAX];
@@ -23,6 +30,137 @@ std::string program_dir() {
 int online_cores() {
     long cores = sysconf(_SC_NPROCESSORS_ONLN);
     return cores < 1 ? 1 : static_cast<int>(cores);
+}
+
+std::string error_text(int number) { return std::strerror(number); }
+
+int open_for_reading(const std::string& path) { return open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+
+int create_new_file(const std::string& path) {
+    return open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+}
+
+int create_scratch_file(const std::string& dir) {
+    std::string name = dir + "/packer-spill.XXXXXX";
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(name.c_str());
+    return fd;
+}
+
+bool close_file(int fd) { return close(fd) == 0; }
+
+long long read_some(int fd, void* buffer, size_t count) { return read(fd, buffer, count); }
+
+long long write_some(int fd, const void* buffer, size_t count) { return write(fd, buffer, count); }
+
+long long write_some_at(int fd, const void* buffer, size_t count, uint64_t offset) {
+    return pwrite(fd, buffer, count, static_cast<off_t>(offset));
+}
+
+bool rewind_file(int fd) { return lseek(fd, 0, SEEK_SET) == 0; }
+
+bool truncate_file(int fd) { return ftruncate(fd, 0) == 0 && rewind_file(fd); }
+
+bool file_size(int fd, uint64_t* size) {
+    struct stat info;
+    if (fstat(fd, &info) != 0) return false;
+    *size = static_cast<uint64_t>(info.st_size);
+    return true;
+}
+
+bool is_terminal(int fd) { return isatty(fd) == 1; }
+
+bool examine(const std::string& path, bool follow_links, FileInfo* info) {
+    struct stat status;
+    if ((follow_links ? stat(path.c_str(), &status) : lstat(path.c_str(), &status)) != 0) return false;
+    info->is_link = S_ISLNK(status.st_mode);
+    info->kind = S_ISREG(status.st_mode) ? FileKind::regular : S_ISDIR(status.st_mode) ? FileKind::directory
+                                                                                        : FileKind::other;
+    info->size = static_cast<uint64_t>(status.st_size);
+    info->id = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+    return true;
+}
+
+bool list_directory(const std::string& path, std::vector<std::string>* names) {
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) return false;
+    errno = 0;
+    while (dirent* item = readdir(dir)) {
+        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0) {
+            names->push_back(item->d_name);
+        }
+        errno = 0;
+    }
+    const int failure = errno;
+    closedir(dir);
+    errno = failure;
+    return failure == 0;
+}
+
+bool can_create_in(const std::string& dir) { return access(dir.c_str(), W_OK | X_OK) == 0; }
+
+bool is_absolute_path(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
+bool current_directory(std::string* path) {
+    char* cwd = getcwd(nullptr, 0);
+    if (cwd == nullptr) return false;
+    *path = cwd;
+    free(cwd);
+    return true;
+}
+
+bool rename_over(const std::string& from, const std::string& to) { return rename(from.c_str(), to.c_str()) == 0; }
+
+bool set_file_mode(const std::string& path, unsigned mode) {
+    mode_t mask = umask(0);
+    umask(mask);
+    return chmod(path.c_str(), static_cast<mode_t>(mode) & ~mask) == 0;
+}
+
+bool remove_file(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool make_private_directory(const std::string& prefix, std::string* made) {
+    std::string pattern = prefix + "XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) return false;
+    *made = pattern;
+    return true;
+}
+
+namespace {
+
+int remove_one(const char* path, const struct stat*, int, struct FTW*) {
+    remove(path);
+    return 0;
+}
+
+locale_t utf8_locale() {
+    static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    return locale;
+}
+
+}  // namespace
+
+void remove_tree(const std::string& path) { nftw(path.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS); }
+
+std::string temp_directory() {
+    const char* dir = std::getenv("TMPDIR");
+    return dir != nullptr && dir[0] != 0 ? dir : "/tmp";
+}
+
+std::u16string upper_case_units(const std::u16string& text) {
+    // towupper in a UTF-8 locale is the table of simple upper-case mappings.
+    std::u16string upper = text;
+    locale_t locale = utf8_locale();
+    for (char16_t& unit : upper) {
+        if (unit >= 0xD800 && unit <= 0xDFFF) continue;
+        if (locale != nullptr) {
+            wint_t mapped = towupper_l(unit, locale);
+            if (mapped <= 0xFFFF) unit = static_cast<char16_t>(mapped);
+        } else if (unit >= u'a' && unit <= u'z') {
+            unit = static_cast<char16_t>(unit - u'a' + u'A');
+        }
+    }
+    return upper;
 }
 
 const char* host_system() { return "linux"; }

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <deque>
 #include <future>
 #include <memory>
@@ -12,6 +11,7 @@
 #include "entry_stream.h"
 #include "fd_io.h"
 #include "frame_plan.h"
+#include "host.h"
 #include "index_frame.h"
 #include "payload/block_format.h"
 #include "payload/block_index.h"
@@ -95,7 +95,7 @@ bool write_indexed_block(const InputTree& tree, const PackSettings& settings, Pr
     uint64_t written = 0;
     auto put = [&](const void* data, size_t size) {
         if (!write_fully(fd, data, size)) {
-            *error = std::string("cannot write the block: ") + std::strerror(errno);
+            *error = std::string("cannot write the block: ") + error_text(errno);
             return false;
         }
         written += size;
@@ -155,7 +155,7 @@ bool write_indexed_block(const InputTree& tree, const PackSettings& settings, Pr
     if (!put(ending.data(), ending.size())) return false;
     index = index_frame(frames, entries);
     if (!write_fully_at(fd, index.data(), index.size(), block_magic_size)) {
-        *error = std::string("cannot write the block's index: ") + std::strerror(errno);
+        *error = std::string("cannot write the block's index: ") + error_text(errno);
         return false;
     }
     return true;

@@ -1,8 +1,5 @@
 #include "input_tree.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -11,6 +8,7 @@
 
 #include "entry_names.h"
 #include "exclude.h"
+#include "host.h"
 #include "payload/block_format.h"
 #include "utf8.h"
 
@@ -19,32 +17,18 @@ namespace {
 struct Walk {
     std::string root;
     const std::vector<std::string>* excludes;
-    std::vector<std::pair<dev_t, ino_t>> open_directories;   // the chain from the root down
+    std::vector<FileId> open_directories;   // the chain from the root down
     InputTree* tree;
     std::string* error;
 };
 
 std::string quoted(const std::string& relative) { return "'" + printable(relative) + "'"; }
 
-std::string system_reason() { return std::strerror(errno); }
+std::string system_reason() { return error_text(errno); }
 
 bool read_names(const std::string& dir_path, const std::string& shown, std::vector<std::string>* names,
                 std::string* error) {
-    DIR* dir = opendir(dir_path.c_str());
-    if (dir == nullptr) {
-        *error = "cannot read directory " + shown + ": " + system_reason();
-        return false;
-    }
-    errno = 0;
-    while (dirent* item = readdir(dir)) {
-        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0) {
-            names->push_back(item->d_name);
-        }
-        errno = 0;
-    }
-    bool failed = errno != 0;
-    closedir(dir);
-    if (failed) {
+    if (!list_directory(dir_path, names)) {
         *error = "cannot read directory " + shown + ": " + system_reason();
         return false;
     }
@@ -65,19 +49,25 @@ bool walk_directory(Walk& walk, const std::string& dir_path, const std::string& 
     }
 
     std::map<std::u16string, std::string> seen;   // case-folded name -> name
-    std::vector<std::pair<std::string, std::pair<dev_t, ino_t>>> subdirectories;
+    std::vector<std::pair<std::string, FileId>> subdirectories;
     for (const std::string& name : names) {
         std::string relative = prefix.empty() ? name : prefix + "/" + name;
         std::string path = dir_path + "/" + name;
-        struct stat info;
-        if (lstat(path.c_str(), &info) != 0) {
-            *walk.error = "cannot examine " + quoted(relative) + ": " + system_reason();
+        FileInfo info;
+        if (!examine(path, false, &info)) {
+            // What cannot even be examined may still be left out, or have a
+            // name that is refused anyway (Windows cannot open some of them).
+            const int reason = errno;
+            if (excluding_pattern(*walk.excludes, relative, false) != nullptr) continue;
+            std::string problem = component_problem(name);
+            *walk.error = problem.empty() ? "cannot examine " + quoted(relative) + ": " + error_text(reason)
+                                          : "the name of " + quoted(relative) + " " + problem;
             return false;
         }
-        const int link_errno = S_ISLNK(info.st_mode) && stat(path.c_str(), &info) != 0 ? errno : 0;
+        const int link_errno = info.is_link && !examine(path, true, &info) ? errno : 0;
         // What is left out is never looked at: its name, its kind and its
         // contents cannot stop a pack.
-        if (excluding_pattern(*walk.excludes, relative, link_errno == 0 && S_ISDIR(info.st_mode)) != nullptr) continue;
+        if (excluding_pattern(*walk.excludes, relative, link_errno == 0 && info.kind == FileKind::directory) != nullptr) continue;
         std::string problem = component_problem(name);
         if (!problem.empty()) {
             *walk.error = "the name of " + quoted(relative) + " " + problem;
@@ -91,10 +81,10 @@ bool walk_directory(Walk& walk, const std::string& dir_path, const std::string& 
         }
         if (link_errno != 0) {
             *walk.error = (link_errno == ENOENT || link_errno == ELOOP ? "dangling link " : "cannot follow link ") +
-                          quoted(relative) + ": " + std::strerror(link_errno);
+                          quoted(relative) + ": " + error_text(link_errno);
             return false;
         }
-        if (S_ISREG(info.st_mode)) {
+        if (info.kind == FileKind::regular) {
             InputFile file;
             file.path = path;
             file.relative = relative;
@@ -106,10 +96,10 @@ bool walk_directory(Walk& walk, const std::string& dir_path, const std::string& 
                               " UTF-16 units long; the launcher takes at most " + std::to_string(max_entry_name_units);
                 return false;
             }
-            file.size = static_cast<uint64_t>(info.st_size);
+            file.size = info.size;
             walk.tree->files.push_back(std::move(file));
-        } else if (S_ISDIR(info.st_mode)) {
-            auto id = std::make_pair(info.st_dev, info.st_ino);
+        } else if (info.kind == FileKind::directory) {
+            const FileId id = info.id;
             if (std::find(walk.open_directories.begin(), walk.open_directories.end(), id) != walk.open_directories.end()) {
                 *walk.error = "directory loop: " + quoted(relative) + " leads back to a directory that contains it";
                 return false;
@@ -133,7 +123,13 @@ bool walk_directory(Walk& walk, const std::string& dir_path, const std::string& 
 
 bool has_extension(const std::string& name, const char* extension) {
     size_t length = std::strlen(extension);
-    return name.size() > length && strcasecmp(name.c_str() + name.size() - length, extension) == 0;
+    if (name.size() <= length) return false;
+    for (size_t i = 0; i < length; ++i) {
+        char c = name[name.size() - length + i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != extension[i]) return false;
+    }
+    return true;
 }
 
 // Turns the --main value into a relative path with '/' separators; false
@@ -174,8 +170,8 @@ bool choose_main(const std::string& input_dir, const std::string& main_value, co
                          printable(*pattern) + "'";
                 return false;
             }
-            struct stat info;
-            bool exists = stat((input_dir + "/" + relative).c_str(), &info) == 0;
+            FileInfo info;
+            bool exists = examine(input_dir + "/" + relative, true, &info);
             *error = "--main '" + printable(main_value) + "' " +
                      (exists ? "is not a regular file" : "does not exist in the input directory");
             return false;
@@ -212,16 +208,16 @@ bool collect_input(const std::string& input_dir, const std::string& main_relativ
                    std::string* error, const std::vector<std::string>& excludes) {
     tree->files.clear();
     tree->warnings.clear();
-    struct stat info;
-    if (stat(input_dir.c_str(), &info) != 0) {
+    FileInfo info;
+    if (!examine(input_dir, true, &info)) {
         *error = "input directory '" + printable(input_dir) + "': " + system_reason();
         return false;
     }
-    if (!S_ISDIR(info.st_mode)) {
+    if (info.kind != FileKind::directory) {
         *error = "input '" + printable(input_dir) + "' is not a directory";
         return false;
     }
-    Walk walk{input_dir, &excludes, {{info.st_dev, info.st_ino}}, tree, error};
+    Walk walk{input_dir, &excludes, {info.id}, tree, error};
     if (!walk_directory(walk, input_dir, "")) return false;
     return choose_main(input_dir, main_relative, excludes, tree, error);
 }

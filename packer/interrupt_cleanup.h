@@ -1,9 +1,9 @@
 // What an interrupted packer leaves behind: nothing. Temporary outputs and
-// scratch directories are registered here while they exist; SIGINT, SIGTERM
-// and SIGHUP remove them before the packer ends as the signal would end it.
+// scratch directories are registered here while they exist; an interrupt
+// (SIGINT, SIGTERM or SIGHUP; on Windows Ctrl+C, Ctrl+Break or closing the
+// console) removes them before the packer ends as the interrupt would end it.
+// One implementation per host: interrupt_cleanup_posix.cpp, _win32.cpp.
 #pragma once
-
-#include <signal.h>
 
 #include <string>
 
@@ -13,17 +13,14 @@ void install_interrupt_cleanup();
 void remove_on_interrupt(const std::string& path, bool is_directory);
 void keep_on_interrupt(const std::string& path);
 
-// Holds those signals back for its lifetime, for the step between creating a
-// temporary path and registering it: a signal in between would end the
-// packer with the path left behind. Only the calling thread is covered, so
-// it is used while the packer has no other thread.
+// Holds interrupts back for its lifetime, for the step between creating a
+// temporary path and registering it: an interrupt in between would end the
+// packer with the path left behind. Used while the packer has no other
+// thread, and never nested.
 class InterruptsHeld {
 public:
     InterruptsHeld();
     ~InterruptsHeld();
     InterruptsHeld(const InterruptsHeld&) = delete;
     InterruptsHeld& operator=(const InterruptsHeld&) = delete;
-
-private:
-    sigset_t saved_;
 };

@@ -3,8 +3,6 @@
 // run never leaves a truncated block or launcher under the real name.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 
 // Whether `destination` could be created, checked before long work starts
@@ -30,7 +28,7 @@ public:
 
     // Closes the file, gives it `mode` (less the umask) and renames it to
     // the destination.
-    bool commit(mode_t mode, std::string* error);
+    bool commit(unsigned mode, std::string* error);
 
 private:
     std::string destination_;

@@ -1,11 +1,10 @@
 #include "pack.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "block_writer.h"
 #include "entry_stream.h"
+#include "host.h"
 #include "indexed_block.h"
 #include "output_file.h"
 #include "payload/block_format.h"
@@ -15,11 +14,11 @@
 
 namespace {
 
-bool write_single_frame_block(const InputTree& tree, const PackSettings& settings, Progress* progress, int fd,
-                              std::string* error) {
+bool write_single_frame_block(const InputTree& tree, const PackSettings& settings, uint64_t stream_size,
+                              Progress* progress, int fd, std::string* error) {
     BlockWriter writer;
     writer.on_progress = [&](uint64_t consumed) { progress->update(consumed); };
-    if (!writer.begin(fd, settings.compression, error)) return false;
+    if (!writer.begin(fd, settings.compression, stream_size, error)) return false;
     FileSnapshot snapshot;
     for (const InputFile& file : tree.files) {
         if (!snapshot_entry(file, settings.snapshot, &snapshot, error)) return false;
@@ -52,7 +51,7 @@ bool write_block(const InputTree& tree, const PackSettings& settings, int fd, st
     Progress progress(settings.show_progress, total);
     bool indexed = settings.compression.layout == BlockLayout::indexed && !tree.files.empty();
     bool ok = indexed ? write_indexed_block(tree, settings, &progress, fd, error)
-                      : write_single_frame_block(tree, settings, &progress, fd, error);
+                      : write_single_frame_block(tree, settings, total, &progress, fd, error);
     if (ok) progress.finish();
     return ok;
 }
@@ -69,8 +68,8 @@ bool pack_directory(const std::string& input_dir, const std::string& main_relati
         summary->files = tree.files.size();
         // Every file was read at the size it was listed with.
         for (const InputFile& file : tree.files) summary->bytes_in += file.size;
-        struct stat info;
-        if (fstat(output.fd(), &info) == 0) summary->block_bytes = static_cast<uint64_t>(info.st_size);
+        uint64_t size = 0;
+        if (file_size(output.fd(), &size)) summary->block_bytes = size;
     }
     return output.commit(0666, error);
 }

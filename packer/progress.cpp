@@ -1,8 +1,8 @@
 #include "progress.h"
 
-#include <unistd.h>
+#include "host.h"
 
-bool progress_wanted() { return isatty(STDERR_FILENO) == 1; }
+bool progress_wanted() { return is_terminal(2); }
 
 Progress::Progress(bool enabled, uint64_t total, std::FILE* stream)
     : enabled_(enabled), total_(total), stream_(stream), start_(std::chrono::steady_clock::now()) {}

@@ -1,7 +1,5 @@
 #include "project_file.h"
 
-#include <sys/stat.h>
-
 #include <toml++/toml.h>
 
 #include <sstream>
@@ -9,6 +7,7 @@
 #include "block_layout.h"
 #include "exclude.h"
 #include "fd_io.h"
+#include "host.h"
 #include "identity_check.h"
 #include "stub.h"
 #include "utf8.h"
@@ -81,14 +80,15 @@ std::string shown(const toml::node& node) {
 }
 
 std::string directory_of(const std::string& path) {
-    size_t slash = path.rfind('/');
+    size_t slash = path.find_last_of(path_separators);
     if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
 std::string relative_to(const std::string& dir, const std::string& path) {
-    if (path.empty() || path[0] == '/' || dir == ".") return path;
-    return dir + (dir.back() == '/' ? "" : "/") + path;
+    if (path.empty() || is_absolute_path(path) || dir == ".") return path;
+    const bool separated = std::string(path_separators).find(dir.back()) != std::string::npos;
+    return dir + (separated ? "" : "/") + path;
 }
 
 // Reads one key's value into `line`. `where` is "FILE:LINE: 'key'".
@@ -184,16 +184,15 @@ private:
 };
 
 bool same_file(const std::string& a, const std::string& b) {
-    struct stat first, second;
-    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
+    FileInfo first, second;
+    return examine(a, true, &first) && examine(b, true, &second) && first.id == second.id;
 }
 
 bool read_project(const std::string& path, const std::set<std::string>& given, CommandLine* line,
                   std::string* error) {
     const std::string name = printable(path);
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    FileInfo info;
+    if (examine(path, true, &info) && info.kind == FileKind::directory) {
         *error = "project file '" + name + "' is a directory";
         return false;
     }
@@ -234,8 +233,8 @@ bool load_project_file(const std::string& config, const std::set<std::string>& g
     if (path.empty()) {
         if (line->input.empty()) return true;
         path = line->input + "/" + project_file_name;
-        struct stat info;
-        if (lstat(path.c_str(), &info) != 0) return true;   // no project file: the command line is all there is
+        FileInfo info;
+        if (!examine(path, false, &info)) return true;   // no project file: the command line is all there is
     }
     if (!read_project(path, given, line, error)) return false;
     // The file that describes the build is not part of the application.

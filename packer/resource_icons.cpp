@@ -1,15 +1,12 @@
 #include "resource_icons.h"
 
-#include "fd_io.h"
-
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "fd_io.h"
+#include "host.h"
 #include "little_endian.h"
 #include "utf8.h"
 
@@ -36,17 +33,14 @@ bool looks_like_ico(const std::string& path, const std::string& bytes) {
 // The .png files of a directory, by name, so the choice among pictures of
 // one size does not depend on the order the file system lists them in.
 bool list_pngs(const std::string& dir, std::vector<std::string>* paths, std::string* error) {
-    DIR* handle = opendir(dir.c_str());
-    if (!handle) {
-        *error = "cannot read icon directory " + quoted(dir) + ": " + std::strerror(errno);
+    std::vector<std::string> all, names;
+    if (!list_directory(dir, &all)) {
+        *error = "cannot read icon directory " + quoted(dir) + ": " + error_text(errno);
         return false;
     }
-    std::vector<std::string> names;
-    while (dirent* entry = readdir(handle)) {
-        std::string name = entry->d_name;
+    for (const std::string& name : all) {
         if (ends_with_nocase(name, ".png")) names.push_back(name);
     }
-    closedir(handle);
     std::sort(names.begin(), names.end());
     if (names.empty()) {
         *error = "no PNG files in icon directory " + quoted(dir);
@@ -163,13 +157,13 @@ bool fit_pictures(const std::vector<IconPicture>& pictures, std::vector<IconImag
 bool load_icons(const std::vector<std::string>& inputs, std::vector<IconImage>* icons, std::string* error) {
     std::vector<IconPicture> pictures;
     for (const std::string& input : inputs) {
-        struct stat info;
-        if (stat(input.c_str(), &info) != 0) {
-            *error = "cannot read icon " + quoted(input) + ": " + std::strerror(errno);
+        FileInfo info;
+        if (!examine(input, true, &info)) {
+            *error = "cannot read icon " + quoted(input) + ": " + error_text(errno);
             return false;
         }
         std::vector<std::string> files;
-        if (S_ISDIR(info.st_mode)) {
+        if (info.kind == FileKind::directory) {
             if (!list_pngs(input, &files, error)) return false;
         } else {
             files.push_back(input);

@@ -1,9 +1,32 @@
 #include "resource_png.h"
 
-#include <png.h>
+// stb's PNG reader and writer, compiled here on every host: the writer's own
+// deflate (not the system's zlib, whose version differs between hosts) makes
+// the packer's icons the same bytes wherever it runs.
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#define STBI_NO_LINEAR
+#define STBI_NO_HDR
+#define STBI_FAILURE_USERMSG
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#define STBI_WRITE_NO_STDIO
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-but-set-variable"
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#include <stb_image.h>
+#include <stb_image_write.h>
+#pragma GCC diagnostic pop
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -23,48 +46,43 @@ bool is_rgba8_png(const std::string& bytes) {
 }
 
 bool decode_png(const std::string& bytes, RgbaImage* image, std::string* reason) {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size())) {
-        *reason = png.message;
+    if (bytes.size() > INT_MAX) {
+        *reason = "the file is too large";
         return false;
     }
-    if (png.width > max_icon_side || png.height > max_icon_side) {
-        png_image_free(&png);
+    const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
+    const int length = static_cast<int>(bytes.size());
+    int width = 0, height = 0, channels = 0;
+    if (!stbi_info_from_memory(data, length, &width, &height, &channels)) {
+        *reason = stbi_failure_reason();
+        return false;
+    }
+    if (width > max_icon_side || height > max_icon_side) {
         *reason = "larger than " + std::to_string(max_icon_side) + " pixels";
         return false;
     }
-    png.format = PNG_FORMAT_RGBA;
-    image->width = static_cast<int>(png.width);
-    image->height = static_cast<int>(png.height);
-    image->pixels.assign(PNG_IMAGE_SIZE(png), 0);
-    if (!png_image_finish_read(&png, nullptr, image->pixels.data(), 0, nullptr)) {
-        *reason = png.message;
-        png_image_free(&png);
+    stbi_uc* pixels = stbi_load_from_memory(data, length, &width, &height, &channels, 4);
+    if (pixels == nullptr) {
+        *reason = stbi_failure_reason();
         return false;
     }
+    image->width = width;
+    image->height = height;
+    image->pixels.assign(pixels, pixels + static_cast<size_t>(width) * height * 4);
+    stbi_image_free(pixels);
     return true;
 }
 
 bool encode_png(const RgbaImage& image, std::string* bytes, std::string* reason) {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    png.width = static_cast<png_uint_32>(image.width);
-    png.height = static_cast<png_uint_32>(image.height);
-    png.format = PNG_FORMAT_RGBA;
-    png_alloc_size_t size = 0;
-    if (!png_image_write_get_memory_size(png, size, 0, image.pixels.data(), 0, nullptr)) {
-        *reason = png.message;
+    int length = 0;
+    unsigned char* png =
+        stbi_write_png_to_mem(image.pixels.data(), image.width * 4, image.width, image.height, 4, &length);
+    if (png == nullptr) {
+        *reason = "out of memory";
         return false;
     }
-    bytes->assign(size, '\0');
-    if (!png_image_write_to_memory(&png, &(*bytes)[0], &size, 0, image.pixels.data(), 0, nullptr)) {
-        *reason = png.message;
-        return false;
-    }
-    bytes->resize(size);
+    bytes->assign(reinterpret_cast<const char*>(png), static_cast<size_t>(length));
+    STBIW_FREE(png);
     return true;
 }
 

@@ -1,7 +1,6 @@
 #include "stub.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include "fd_io.h"
 #include "host.h"
@@ -21,6 +20,6 @@ bool read_stub(const LauncherTarget& target, Stub* stub, std::string* error) {
     stub->path = install_root() + "/lib/zembra/stubs/" + target.stub_file;
     if (read_whole_file(stub->path, &stub->bytes)) return true;
     *error = "cannot read the " + target.name + " launcher stub '" + printable(stub->path) +
-             "': " + std::strerror(errno);
+             "': " + error_text(errno);
     return false;
 }

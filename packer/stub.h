@@ -1,6 +1,6 @@
 // The systems a launcher can be written for, and the stubs they are written
 // from: complete launchers with an empty descriptor, built with the packer
-// and installed beside it (<root>/bin/packer, <root>/lib/zembra/stubs, and
+// and installed beside it (<root>/bin/zembra, <root>/lib/zembra/stubs, and
 // the data files in <root>/share/zembra/res).
 #pragma once
 

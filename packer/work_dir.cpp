@@ -1,44 +1,26 @@
 #include "work_dir.h"
 
-#include <ftw.h>
-#include <stdio.h>
-
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
+#include "host.h"
 #include "interrupt_cleanup.h"
 
-namespace {
-
-int remove_one(const char* path, const struct stat*, int, struct FTW*) {
-    remove(path);
-    return 0;
-}
-
-}  // namespace
-
-std::string temp_root() {
-    const char* dir = std::getenv("TMPDIR");
-    return dir != nullptr && dir[0] != 0 ? dir : "/tmp";
-}
+std::string temp_root() { return temp_directory(); }
 
 WorkDir::~WorkDir() {
     // Depth first and without following links: a link to the user's block
     // is removed, never what it points to.
     if (path_.empty()) return;
-    nftw(path_.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS);
+    remove_tree(path_);
     keep_on_interrupt(path_);
 }
 
 bool WorkDir::create(std::string* error) {
-    std::string pattern = temp_root() + "/packer.XXXXXX";
     InterruptsHeld held;
-    if (mkdtemp(pattern.data()) == nullptr) {
-        *error = "cannot create a scratch directory in " + temp_root() + ": " + std::strerror(errno);
+    if (!make_private_directory(temp_root() + "/packer.", &path_)) {
+        *error = "cannot create a scratch directory in " + temp_root() + ": " + error_text(errno);
         return false;
     }
-    path_ = pattern;
     remove_on_interrupt(path_, true);
     return true;
 }

@@ -10,7 +10,7 @@ public:
     WorkDir& operator=(const WorkDir&) = delete;
     ~WorkDir();
 
-    // Creates it below $TMPDIR (or /tmp).
+    // Creates it below temp_root().
     bool create(std::string* error);
     const std::string& path() const { return path_; }
 
@@ -18,5 +18,6 @@ private:
     std::string path_;
 };
 
-// The directory for scratch files: $TMPDIR when set, else /tmp.
+// The directory for scratch files: $TMPDIR when set, else /tmp (on Windows
+// its temporary folder).
 std::string temp_root();

@@ -1,15 +1,11 @@
 #include "write_launcher.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "elf_image.h"
 #include "fd_io.h"
+#include "host.h"
 #include "image_plan.h"
 #include "pe_image.h"
 #include "resources.h"
@@ -18,7 +14,7 @@
 namespace {
 
 bool write_failed(const OutputFile& output, std::string* error) {
-    *error = "cannot write '" + printable(output.destination()) + "': " + std::strerror(errno);
+    *error = "cannot write '" + printable(output.destination()) + "': " + error_text(errno);
     return false;
 }
 
@@ -35,7 +31,7 @@ bool write_plan(const ImagePlan& plan, int block, const std::string& block_path,
         const ssize_t got = read_fully(block, buffer.data(), want);
         if (got != static_cast<ssize_t>(want)) {
             *error = "cannot read block '" + printable(block_path) + "': " +
-                     (got < 0 ? std::strerror(errno) : "it became shorter while it was read");
+                     (got < 0 ? error_text(errno) : "it became shorter while it was read");
             return false;
         }
         checksum.add(buffer.data(), want);
@@ -48,8 +44,7 @@ bool write_plan(const ImagePlan& plan, int block, const std::string& block_path,
         std::string field(4, '\0');
         const uint32_t sum = checksum.finish(plan.head.size() + plan.block_size + plan.tail.size());
         for (int i = 0; i < 4; ++i) field[i] = static_cast<char>(sum >> (8 * i) & 0xFF);
-        if (pwrite(output->fd(), field.data(), 4, static_cast<off_t>(plan.checksum_at)) != 4)
-            return write_failed(*output, error);
+        if (!write_fully_at(output->fd(), field.data(), 4, plan.checksum_at)) return write_failed(*output, error);
     }
     return true;
 }
@@ -91,16 +86,15 @@ bool prepare_launcher(const LauncherTarget& target, const Identity& identity, La
 
 bool write_launcher(const LauncherParts& parts, const std::string& block_path, OutputFile* output,
                     std::string* error) {
-    const int block = open(block_path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat info;
-    if (block < 0 || fstat(block, &info) != 0) {
-        *error = "cannot read block '" + printable(block_path) + "': " + std::strerror(errno);
-        if (block >= 0) close(block);
+    const int block = open_for_reading(block_path);
+    uint64_t size = 0;
+    if (block < 0 || !file_size(block, &size)) {
+        *error = "cannot read block '" + printable(block_path) + "': " + error_text(errno);
+        if (block >= 0) close_file(block);
         return false;
     }
     ImagePlan image;
-    const bool written = plan(parts, static_cast<uint64_t>(info.st_size), &image, error) &&
-                         write_plan(image, block, block_path, output, error);
-    close(block);
+    const bool written = plan(parts, size, &image, error) && write_plan(image, block, block_path, output, error);
+    close_file(block);
     return written;
 }

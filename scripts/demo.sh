@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The demo: builds everything, packs the example application
-# (examples/hello: a console program and its data files) into one Windows
-# launcher and runs it under Wine twice: a cold start that unpacks into the
+# The demo: builds everything, installs the packer into a scratch prefix
+# (build/demo/prefix) and uses it from PATH as a user would, packs the
+# example application (examples/hello: a console program and its data files)
+# into one Windows launcher, packs it again with the Windows packer under
+# Wine (the same bytes), and runs the launcher under Wine twice: a cold start that unpacks into the
 # per-user cache, and a warm start that finds every file intact and writes
 # nothing. Then the same for the Linux build of the example and launcher.
 set -euo pipefail
@@ -12,11 +14,21 @@ bash "$root/scripts/build.sh" >/dev/null
 wine_start
 trap wine_stop EXIT
 
+prefix="$root/build/demo/prefix"
+rm -rf "$prefix"
+echo "== installing the packer: cmake --install build/native --prefix build/demo/prefix"
+cmake --install "$root/build/native" --prefix "$prefix" >/dev/null
+export PATH="$prefix/bin:$PATH"
+echo "   $(zembra --version), at $(command -v zembra)"
+
 app="$root/build/demo/Hello.exe"
 mkdir -p "$(dirname "$app")"
 echo "== packing build/examples/hello into build/demo/Hello.exe"
-"$root/build/bin/zembra" build "$root/build/examples/hello" --main hello.exe -o "$app"
+zembra build "$root/build/examples/hello" --main hello.exe -o "$app"
 ls -l "$app" | awk '{print "   " $5 " bytes"}'
+echo "== the Windows packer (build/bin/zembra.exe) under Wine, from the same input"
+(cd "$root/build" && "$WINE" bin/zembra.exe build examples/hello --main hello.exe -o demo/Hello-by-zembra.exe)
+if cmp -s "$app" "$root/build/demo/Hello-by-zembra.exe"; then echo "   the same bytes"; else echo "   the launchers differ"; fi
 
 cache=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Local 2>/dev/null | head -n 1)
 rm -rf "$cache/Quenlith"
@@ -48,7 +60,7 @@ warm "$cache" "$WINE" "$app"
 echo
 echo "== Linux: packing build/examples/hello-linux into build/demo/hello-linux"
 linux_app="$root/build/demo/hello-linux"
-"$root/build/bin/zembra" build "$root/build/examples/hello-linux" --main hello --target linux -o "$linux_app"
+zembra build "$root/build/examples/hello-linux" --main hello --target linux -o "$linux_app"
 export XDG_CACHE_HOME="$root/build/demo/cache"
 rm -rf "$XDG_CACHE_HOME"
 echo "== Linux cold start (empty cache in $XDG_CACHE_HOME)"

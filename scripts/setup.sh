@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   libz-mingw-w64-dev zlib1g-dev libzstd-dev zstd googletest libgtest-dev
-  wine64 python3 python3-pefile icoutils libpng-dev libcli11-dev libtomlplusplus-dev clang libclang-rt-14-dev
+  wine64 python3 python3-pefile icoutils libstb-dev libcli11-dev libtomlplusplus-dev clang libclang-rt-14-dev
 )
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 

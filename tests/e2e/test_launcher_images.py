@@ -1,7 +1,7 @@
 """Launchers written from the installed stubs: the same input and options
 give the same bytes whatever the time, the input's place and file times and
-the thread count; a packer moved elsewhere writes working launchers with an
-empty PATH; a missing or damaged stub, a block too big for a Windows image
+the thread count; an installed packer moved elsewhere, and the one of the
+Debian package, write working launchers with an empty PATH; a missing or damaged stub, a block too big for a Windows image
 and an output that cannot be written are each refused in one line, leaving
 no output."""
 
@@ -17,15 +17,17 @@ from harness import EXAMPLES, PACKER, REPO, STAGE, WineTestCase, packer, run_win
 MAGIC = b"zembra launcher\x01"
 
 
+NATIVE_BUILD = Path(os.environ.get("NATIVE_BUILD_DIR", REPO / "build" / "native"))
+
+
 def install_copy(root):
-    """The packer and what it needs, in a tree of its own with no build tree
-    beside it. Returns the packer's path."""
+    """The packer installed as a user installs it, then moved to `root`, with
+    no build tree beside it. Returns the packer's path."""
     root = Path(root)
-    (root / "bin").mkdir(parents=True)
-    shutil.copy2(PACKER, root / "bin" / "packer")
-    shutil.copytree(STAGE / "lib" / "zembra" / "stubs", root / "lib" / "zembra" / "stubs")
-    shutil.copytree(STAGE / "share" / "zembra", root / "share" / "zembra")
-    return root / "bin" / "packer"
+    first = root.parent / (root.name + ".first")
+    subprocess.run(["cmake", "--install", NATIVE_BUILD, "--prefix", first], check=True, capture_output=True)
+    first.rename(root)
+    return root / "bin" / "zembra"
 
 
 class Reproducible(WineTestCase):
@@ -53,7 +55,19 @@ class Reproducible(WineTestCase):
 
 class RelocatedPacker(WineTestCase):
     def test_a_moved_copy_with_an_empty_path_writes_launchers_that_run(self):
-        moved = install_copy(self.tmp / "opt" / "zembra")
+        self.builds_launchers_that_run(install_copy(self.tmp / "opt" / "zembra"))
+
+    def test_the_debian_package_unpacked_anywhere_writes_launchers_that_run(self):
+        out = self.tmp / "package"
+        subprocess.run(["cpack", "-G", "DEB", "-B", out], cwd=NATIVE_BUILD, check=True, capture_output=True)
+        debs = list(out.glob("*.deb"))
+        self.assertEqual(len(debs), 1, debs)
+        listing = subprocess.run(["dpkg-deb", "-c", debs[0]], check=True, capture_output=True, text=True).stdout
+        self.assertIn("./usr/bin/zembra", listing)
+        subprocess.run(["dpkg-deb", "-x", debs[0], self.tmp / "root"], check=True)
+        self.builds_launchers_that_run(self.tmp / "root" / "usr" / "bin" / "zembra")
+
+    def builds_launchers_that_run(self, moved):
         env = {"PATH": "", "TMPDIR": str(self.tmp)}
         script = write_tree(self.tmp / "script", {"run": "#!/bin/sh\necho \"ran $1\"\nexit 6\n"})
         linux = self.tmp / "Run"

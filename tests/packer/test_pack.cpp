@@ -75,18 +75,24 @@ TEST(Pack, BlockHoldsEveryFileInOrderWithItsBytesAndChecksum) {
     EXPECT_EQ(block.after_end_marker, "");
 }
 
-TEST(Pack, FrameUsesTheLargeWindowWithoutChecksumOrContentSize) {
+TEST(Pack, FramePledgesTheStreamSizeWithinTheLaunchersWindowWithoutChecksum) {
     ScratchDir in;
     in.write("app.exe", "MZ");
+    in.write("data.bin", pseudo_random(70000, 4));
     std::string error;
     std::string block = pack_to_string(in.path(), "", quick_settings(), &error);
     ASSERT_GT(block.size(), 9u) << error;
     ZSTD_frameHeader header;
     ASSERT_EQ(ZSTD_getFrameHeader(&header, block.data() + 3, block.size() - 3), 0u);
-    EXPECT_EQ(header.windowSize, 1ull << 27);
-    EXPECT_EQ(header.frameContentSize, ZSTD_CONTENTSIZE_UNKNOWN);
+    // A small stream gets a small window; none is larger than the launcher's limit.
+    EXPECT_LE(header.windowSize, 1ull << 17);
     EXPECT_EQ(header.checksumFlag, 0u);
     EXPECT_EQ(header.dictID, 0u);
+    ASSERT_NE(header.frameContentSize, ZSTD_CONTENTSIZE_UNKNOWN);
+    std::string stream(header.frameContentSize, '\0');
+    const size_t frame = ZSTD_findFrameCompressedSize(block.data() + 3, block.size() - 3);
+    ASSERT_FALSE(ZSTD_isError(frame));
+    EXPECT_EQ(ZSTD_decompress(&stream[0], stream.size(), block.data() + 3, frame), stream.size());
 }
 
 TEST(Pack, MainNamedInASubdirectoryComesFirstAndOnlyOnce) {

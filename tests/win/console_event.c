@@ -3,8 +3,9 @@
  * thread at kernelbase's CtrlRoutine runs the process's registered handlers.
  *   console_event.exe APPLICATION COMMAND_LINE WAIT_FILE EVENT [CHILD_MARK]
  * Starts APPLICATION with COMMAND_LINE (as exit_code.exe does), waits until
- * WAIT_FILE exists, looks for a child of the launcher, delivers EVENT to the
- * launcher and then to that child, and waits for both to end. With
+ * WAIT_FILE exists (its last part may hold wildcards), looks for a child of
+ * the launcher, delivers EVENT to the launcher and then to that child, and
+ * waits for both to end. With
  * CHILD_MARK, a file the child's handler writes, the child gets the event
  * first and the launcher only once that file exists: a child that goes on
  * after the event has then seen it before the launcher's grace period starts,
@@ -49,6 +50,15 @@ static HANDLE find_child(HANDLE launcher, DWORD parent, DWORD *pid) {
     }
     CloseHandle(snapshot);
     return child;
+}
+
+/* WAIT_FILE may end in a wildcard pattern, for names with a random part. */
+static BOOL exists(const wchar_t *pattern) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return FALSE;
+    FindClose(search);
+    return TRUE;
 }
 
 static BOOL deliver(HANDLE process, LPTHREAD_START_ROUTINE routine, DWORD event) {
@@ -100,7 +110,7 @@ int wmain(void) {
 
     /* The condition comes from the test: a file the child or the unpacking
      * writes. A launcher that ends first leaves nothing to deliver to. */
-    while (GetFileAttributesW(args[3]) == INVALID_FILE_ATTRIBUTES) {
+    while (!exists(args[3])) {
         if (WaitForSingleObject(launcher.hProcess, 5) == WAIT_OBJECT_0) {
             printf("ended-before-condition\n");
             break;

@@ -20,6 +20,7 @@ struct Slot {
 
 Slot slots[8];
 const int handled_signals[] = {SIGINT, SIGTERM, SIGHUP};
+sigset_t saved_mask;   // while held
 
 void on_signal(int number) {
     for (Slot& slot : slots) {
@@ -45,11 +46,11 @@ InterruptsHeld::InterruptsHeld() {
     sigset_t held;
     sigemptyset(&held);
     for (int number : handled_signals) sigaddset(&held, number);
-    pthread_sigmask(SIG_BLOCK, &held, &saved_);
+    pthread_sigmask(SIG_BLOCK, &held, &saved_mask);
 }
 
 // A signal that came meanwhile is delivered here, with the path registered.
-InterruptsHeld::~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+InterruptsHeld::~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr); }
 
 void install_interrupt_cleanup() {
     for (int number : handled_signals) {
