@@ -21,6 +21,9 @@ SELECTIONS = {
     "full": (3, 4_000_000, 340_000_000),   # about 340 MB in about 120 files
     "quick": (0, 1_000_000, 20_000_000),   # about 20 MB
     "smoke": (0, 100_000, 1_000_000),      # about 1 MB
+    # a small application's libraries: the largest files of at most 1 MB
+    "dlls": (0, 1_000_000, 8_000_000),
+    "dlls-smoke": (0, 1_000_000, 2_000_000),
 }
 
 
