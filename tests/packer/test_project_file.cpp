@@ -163,6 +163,9 @@ TEST(ProjectFile, EachFaultNamesTheFileTheLineAndTheKey) {
         {"company = \"open", ":1: "},
         // Texts echoed from the file stay on one line.
         {"level = 3 in\n", ":1: "},
+        // Non-ASCII between tokens (the TOML reader's whitespace test).
+        {"lev\u00b6 = 1", ":1: "},
+        {"level = 3 \u00e9", ":1: "},
         {"unpack-spec = \"{A\\nB}\"", ":1: 'unpack-spec' \"{A\\x0AB}\": unknown placeholder {A\\x0AB}"},
     };
     for (const auto& c : cases) {
