@@ -107,18 +107,6 @@ bool check_targets(const OpenedApp& app, const std::string& dir, const std::vect
     return true;
 }
 
-class Collect : public EntrySink {
-public:
-    explicit Collect(std::vector<WalkedEntry>* entries) : entries_(entries) {}
-    bool end(const WalkedEntry& entry, std::string*) override {
-        entries_->push_back(entry);
-        return true;
-    }
-
-private:
-    std::vector<WalkedEntry>* entries_;
-};
-
 class WriteFiles : public EntrySink {
 public:
     explicit WriteFiles(const std::string& dir) : dir_(dir) {}
@@ -190,7 +178,7 @@ int run_extract(const CommandLine& line) {
     if (app.shape.layout == BlockLayout::indexed) {
         if (!list_entries(app, &entries, &summary, &error)) return inspect_failure(error);
     } else {
-        Collect collect(&entries);
+        CollectEntries collect(&entries);
         if (!walk_block(*app.bytes, app.image.block_offset, app.shape, WalkChecks{true, false}, collect, &summary,
                         &problem))
             return inspect_failure(app.problem(problem) + "; nothing was written");

@@ -37,22 +37,6 @@ std::string layout_description(const BlockShape& shape) {
     return text;
 }
 
-namespace {
-
-class Collect : public EntrySink {
-public:
-    explicit Collect(std::vector<WalkedEntry>* entries) : entries_(entries) {}
-    bool end(const WalkedEntry& entry, std::string*) override {
-        entries_->push_back(entry);
-        return true;
-    }
-
-private:
-    std::vector<WalkedEntry>* entries_;
-};
-
-}  // namespace
-
 bool list_entries(const OpenedApp& app, std::vector<WalkedEntry>* entries, WalkSummary* summary, std::string* error) {
     entries->clear();
     *summary = WalkSummary();
@@ -69,7 +53,7 @@ bool list_entries(const OpenedApp& app, std::vector<WalkedEntry>* entries, WalkS
         }
         return true;
     }
-    Collect collect(entries);
+    CollectEntries collect(entries);
     BlockProblem problem;
     if (walk_block(*app.bytes, app.image.block_offset, app.shape, WalkChecks{false, false}, collect, summary,
                    &problem))

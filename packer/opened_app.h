@@ -24,6 +24,19 @@ struct OpenedApp {
     std::string problem(const BlockProblem& block) const;
 };
 
+// Keeps every entry a walk of the block ends, in stream order.
+class CollectEntries : public EntrySink {
+public:
+    explicit CollectEntries(std::vector<WalkedEntry>* entries) : entries_(entries) {}
+    bool end(const WalkedEntry& entry, std::string*) override {
+        entries_->push_back(entry);
+        return true;
+    }
+
+private:
+    std::vector<WalkedEntry>* entries_;
+};
+
 // Opens `path` and reads its image and block shape. False with one line in
 // `error`.
 bool open_app(const std::string& path, OpenedApp* app, std::string* error);
