@@ -26,6 +26,9 @@ mkdir -p "$(dirname "$app")"
 echo "== packing build/examples/hello into build/demo/Hello.exe"
 zembra build "$root/build/examples/hello" --main hello.exe -o "$app"
 ls -l "$app" | awk '{print "   " $5 " bytes"}'
+echo "== what is inside it, and whether it is intact: zembra list, zembra verify"
+zembra list "$app"
+zembra verify "$app"
 echo "== the Windows packer (build/bin/zembra.exe) under Wine, from the same input"
 (cd "$root/build" && "$WINE" bin/zembra.exe build examples/hello --main hello.exe -o demo/Hello-by-zembra.exe)
 if cmp -s "$app" "$root/build/demo/Hello-by-zembra.exe"; then echo "   the same bytes"; else echo "   the launchers differ"; fi
