@@ -2,6 +2,8 @@
 find_package(PkgConfig REQUIRED)
 find_library(ZSTD_STATIC NAMES libzstd.a zstd REQUIRED)
 find_package(ZLIB REQUIRED)
+# The launcher's CRC-32 (Debian's libdeflate-dev); the packer keeps zlib's.
+find_library(LIBDEFLATE_STATIC NAMES libdeflate.a REQUIRED)
 
 if(LAUNCHER_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
@@ -16,7 +18,6 @@ target_compile_options(launcher_objects PRIVATE ${LAUNCHER_CXX_FLAGS})
 # The stub every Linux launcher is written from: the whole launcher with an
 # empty descriptor. Everything but the C library goes in whole, so a launcher
 # runs on any current glibc system without further packages.
-find_library(ZLIB_STATIC NAMES libz.a REQUIRED)
 add_executable(linux_stub $<TARGET_OBJECTS:launcher_objects>)
 target_link_options(linux_stub PRIVATE -static-libstdc++ -static-libgcc -pthread)
 # A sanitized stub keeps its symbols, so that a report names the code, and
@@ -27,7 +28,7 @@ if(LAUNCHER_SANITIZE)
 else()
   target_link_options(linux_stub PRIVATE -s)
 endif()
-target_link_libraries(linux_stub PRIVATE ${ZSTD_STATIC} ${ZLIB_STATIC})
+target_link_libraries(linux_stub PRIVATE ${ZSTD_STATIC} ${LIBDEFLATE_STATIC})
 set_target_properties(linux_stub PROPERTIES OUTPUT_NAME linux-x64
   RUNTIME_OUTPUT_DIRECTORY "${STAGE_DIR}/lib/zembra/stubs")
 

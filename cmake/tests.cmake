@@ -10,7 +10,7 @@ target_include_directories(fake_platform PUBLIC src src/platform/win32 tests/fak
 
 add_library(launcher_logic_for_tests STATIC ${LOGIC_SOURCES} ${COMMAND_LINE_SOURCE})
 target_compile_options(launcher_logic_for_tests PRIVATE -Wall -Wextra)
-target_link_libraries(launcher_logic_for_tests PUBLIC fake_platform ${ZSTD_STATIC} ZLIB::ZLIB pthread)
+target_link_libraries(launcher_logic_for_tests PUBLIC fake_platform ${ZSTD_STATIC} ${LIBDEFLATE_STATIC} ZLIB::ZLIB pthread)
 
 file(GLOB UNIT_TESTS CONFIGURE_DEPENDS tests/unit/test_*.cpp)
 foreach(source ${UNIT_TESTS})

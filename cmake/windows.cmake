@@ -51,7 +51,9 @@ target_link_options(windows_stub PRIVATE -municode -mwindows -static -s
   # private memory at every start (Wine does the latter for 512-byte alignment).
   -Wl,--file-alignment,4096)
 target_link_options(windows_stub PRIVATE "-specs=${CMAKE_BINARY_DIR}/ucrt.specs")
-target_link_libraries(windows_stub PRIVATE zstd_decoder z shell32)
+include(cmake/deflate_crc32.cmake)
+target_include_directories(launcher_objects PRIVATE "${LIBDEFLATE_DIR}")
+target_link_libraries(windows_stub PRIVATE zstd_decoder deflate_crc32 shell32)
 set_target_properties(windows_stub PROPERTIES LINKER_LANGUAGE C OUTPUT_NAME windows-x64 SUFFIX .exe
   RUNTIME_OUTPUT_DIRECTORY "${STAGE_DIR}/lib/zembra/stubs")
 

@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   build-essential cmake ninja-build pkg-config
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
-  libz-mingw-w64-dev zlib1g-dev libzstd-dev zstd googletest libgtest-dev
+  libz-mingw-w64-dev zlib1g-dev libzstd-dev zstd libdeflate-dev googletest libgtest-dev
   wine64 python3 python3-pefile icoutils libstb-dev libcli11-dev libtomlplusplus-dev clang libclang-rt-14-dev
 )
 command -v npm >/dev/null 2>&1 || packages+=(npm)
@@ -40,5 +40,27 @@ if [ ! -f "$dest/.verified" ]; then
   tar -xzf "$tarball" -C "$tmp"
   cp -r "$tmp/package/deps/zstd/lib" "$dest/lib"
   cp "$tmp/package/deps/zstd/LICENSE" "$dest/" 2>/dev/null || true
+  touch "$dest/.verified"
+fi
+
+# libdeflate's sources, through apt from Debian's source archive: a sources
+# list and package lists of this script's own, so the system's apt set-up is
+# left as it is.
+dest="$root/.deps/libdeflate"
+if [ ! -f "$dest/.verified" ]; then
+  src_tmp=$(mktemp -d)
+  trap 'rm -rf "${tmp:-}" "$src_tmp"' EXIT
+  mkdir -p "$src_tmp/lists/partial" "$src_tmp/get"
+  suite=bookworm   # the release whose source package is pinned above
+  echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $suite main" \
+    >"$src_tmp/sources.list"
+  apt_private=(-o "Dir::Etc::SourceList=$src_tmp/sources.list" -o Dir::Etc::SourceParts=/dev/null
+               -o "Dir::State::Lists=$src_tmp/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=
+               -o Debug::NoLocking=1 -o APT::Sandbox::User="$(id -un)")
+  apt-get "${apt_private[@]}" update -q >/dev/null
+  (cd "$src_tmp/get" && apt-get "${apt_private[@]}" source --download-only -q "$LIBDEFLATE_DEBIAN_SOURCE" >/dev/null 2>&1)
+  echo "$LIBDEFLATE_ORIG_SHA256  $src_tmp/get/$LIBDEFLATE_ORIG" | sha256sum -c --quiet -
+  rm -rf "$dest" && mkdir -p "$dest"
+  tar -xzf "$src_tmp/get/$LIBDEFLATE_ORIG" -C "$dest" --strip-components=1
   touch "$dest/.verified"
 fi

@@ -1,7 +1,6 @@
-#include <zlib.h>
-
 #include "launcher/state.h"
 #include "payload/block_format.h"
+#include "payload/crc32.h"
 #include "payload/in_place.h"
 #include "payload/unpack.h"
 #include "platform/platform.h"
@@ -13,7 +12,7 @@
 uint32_t file_checksum(const char16_t* path, unsigned char* buffer) {
     ReadHandle file = os_open_for_read(path);
     if (file == nullptr) return 0;
-    uLong crc = crc32(0, Z_NULL, 0);
+    uint32_t crc = 0;
     uint64_t total = 0;
     for (;;) {
         uint32_t got = 0;
@@ -22,14 +21,14 @@ uint32_t file_checksum(const char16_t* path, unsigned char* buffer) {
             return 0;
         }
         if (got == 0) break;
-        crc = crc32(crc, buffer, got);
+        crc = crc32_continue(crc, buffer, got);
         total += got;
     }
     os_close_read(file);
     // 0 stands for "no usable file"; a real CRC of 0 is reported as 1, as the
     // packer stores it.
     if (total == 0) return 0;
-    return stored_checksum(static_cast<uint32_t>(crc));
+    return stored_checksum(crc);
 }
 
 uint32_t existing_file_checksum(const char16_t* path) { return file_checksum(path, launcher.checksum_buffers[0]); }

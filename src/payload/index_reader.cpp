@@ -1,6 +1,5 @@
 #include "payload/index_reader.h"
 
-#include <zlib.h>
 #include <zstd.h>
 
 #include <cstdlib>
@@ -10,6 +9,7 @@
 #include "payload/attached.h"
 #include "payload/block_format.h"
 #include "payload/block_index.h"
+#include "payload/crc32.h"
 #include "payload/unpack.h"
 
 namespace {
@@ -145,7 +145,7 @@ void read_attached_index() {
         damaged();
     const unsigned char* content = frame + index_frame_header_size;
     const uint64_t checked = length - index_checksum_size;
-    if (crc32(crc32(0, Z_NULL, 0), content, static_cast<uInt>(checked)) != get_le(content + checked, 4)) damaged();
+    if (crc32_continue(0, content, static_cast<size_t>(checked)) != get_le(content + checked, 4)) damaged();
 
     Cursor cursor{content + sizeof index_magic, content + checked};
     if (cursor.number(4) != index_version) damaged();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -16,6 +17,7 @@
 #include "launcher/state.h"
 #include "launcher/text.h"
 #include "payload/attached.h"
+#include "payload/crc32.h"
 #include "payload/unpack.h"
 
 namespace {
@@ -344,6 +346,39 @@ TEST(ExistingFileChecksum, ReportsTheCrcOrZeroForNoUsableFile) {
         EXPECT_EQ(existing_file_checksum(c.file), c.checksum);
     }
     EXPECT_EQ(os.open_reads, 0);
+}
+
+// The launcher's CRC must be zlib's, which the packer stores, at every length
+// and alignment: the fast paths work on 16 to 64 bytes at a time, after a
+// head that brings the pointer to alignment and before an odd tail.
+TEST(Crc32, EqualsZlibsAtEveryLengthAndAlignmentAndInPieces) {
+    std::vector<unsigned char> data(200003);
+    uint32_t state = 2463534242u;
+    for (unsigned char& byte : data) {
+        state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+        byte = static_cast<unsigned char>(state >> 24);
+    }
+    const size_t lengths[] = {0, 1, 2, 3, 7, 8, 15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 128, 129, 255, 256,
+                              257, 1023, 1024, 4099, 65536 + 13, 199990};
+    for (size_t offset : {0, 1, 3, 7, 8, 15, 13}) {
+        for (size_t length : lengths) {
+            SCOPED_TRACE("offset " + std::to_string(offset) + ", length " + std::to_string(length));
+            const unsigned char* at = data.data() + offset;
+            uLong zlib = crc32(crc32(0, Z_NULL, 0), at, static_cast<uInt>(length));
+            EXPECT_EQ(crc32_continue(0, at, length), static_cast<uint32_t>(zlib));
+        }
+    }
+    // Continued piece by piece, as a file is read, including empty pieces.
+    uLong whole = crc32(0, data.data(), static_cast<uInt>(data.size()));
+    for (size_t piece : {1, 5, 4096, 65537}) {
+        SCOPED_TRACE("pieces of " + std::to_string(piece));
+        uint32_t crc = 0;
+        for (size_t at = 0; at < data.size(); at += piece) {
+            crc = crc32_continue(crc, data.data() + at, std::min(piece, data.size() - at));
+            crc = crc32_continue(crc, data.data() + at, 0);
+        }
+        EXPECT_EQ(crc, static_cast<uint32_t>(whole));
+    }
 }
 
 // CRC-32 of `count` zero bytes, by doubling with zlib's combination.
