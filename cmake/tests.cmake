@@ -21,7 +21,7 @@ foreach(source ${UNIT_TESTS})
   gtest_discover_tests(${name} PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
 endforeach()
 # It counts the decoders the launcher creates and the frames it decodes.
-target_link_options(test_indexed_unpack PRIVATE -Wl,--wrap=ZSTD_createDCtx -Wl,--wrap=ZSTD_decompressStream)
+target_link_options(test_indexed_unpack PRIVATE -Wl,--wrap=ZSTD_createDCtx_advanced -Wl,--wrap=ZSTD_decompressStream)
 
 # The POSIX platform layer against real processes and files, without the
 # fake and without the launcher's logic.

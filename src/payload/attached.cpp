@@ -5,6 +5,7 @@
 
 #include "launcher/fatal.h"
 #include "payload/block_format.h"
+#include "payload/decoder.h"
 #include "platform/platform.h"
 
 namespace {
@@ -85,7 +86,7 @@ void open_attached() {
     launcher.decode_window = {window, 0, 0};
     launcher.window_filled = false;
 
-    launcher.decode_context = ZSTD_createDCtx();
+    launcher.decode_context = create_decoder();
     if (launcher.decode_context == nullptr) fatal_message(msg_no_memory);
 
     // The block lies in the image: the decompressor reads it in place.

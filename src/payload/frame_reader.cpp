@@ -6,6 +6,7 @@
 #include "launcher/fatal.h"
 #include "launcher/state.h"
 #include "payload/attached.h"
+#include "payload/decoder.h"
 #include "payload/unpack.h"
 
 namespace {
@@ -53,7 +54,7 @@ void open_frame_reader(FrameReader* reader) {
     *reader = {};
     reader->window = static_cast<unsigned char*>(std::malloc(decode_window_size));
     if (reader->window == nullptr) fatal_message(msg_no_memory);
-    reader->context = ZSTD_createDCtx();
+    reader->context = create_decoder();
     if (reader->context == nullptr) fatal_message(msg_no_memory);
 }
 

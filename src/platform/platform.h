@@ -100,6 +100,13 @@ void os_close_file(FileHandle file);
 // that the system can read back from a file; never fails.
 void os_release_pages(const void* data, uint64_t size);
 
+// Memory for a decoder, its window above all: written once through from
+// start to end, so where the system can back a large block with large pages
+// it does (a page fault for each 2 MiB rather than each 4 KiB). Null when the
+// memory cannot be had; os_free_window takes null too.
+void* os_allocate_window(size_t size);
+void os_free_window(void* memory);
+
 // The last system error code of this thread.
 uint32_t os_last_error();
 

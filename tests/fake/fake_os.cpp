@@ -1,6 +1,7 @@
 #include "fake_os.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -248,6 +249,9 @@ ThreadHandle os_start_thread(void (*body)(void*), void* argument) {
 }
 
 void os_join_thread(ThreadHandle) { ++state.threads_joined; }
+
+void* os_allocate_window(size_t size) { return std::malloc(size); }
+void os_free_window(void* memory) { std::free(memory); }
 
 void os_release_pages(const void* data, uint64_t size) {
     state.released.emplace_back(static_cast<const unsigned char*>(data), size);

@@ -23,6 +23,7 @@
 // With bit 0, the body is: entries per frame, an edit count n, n edits of
 // three bytes (u16 LE offset into the index content, a byte to XOR there),
 // then the entry stream.
+#define ZSTD_STATIC_LINKING_ONLY   // ZSTD_customMem, for the wrapped ZSTD_createDCtx_advanced
 #include <zlib.h>
 
 #include <algorithm>
@@ -52,10 +53,10 @@ int contexts_created = 0;
 
 }  // namespace
 
-extern "C" ZSTD_DCtx* __real_ZSTD_createDCtx();
-extern "C" ZSTD_DCtx* __wrap_ZSTD_createDCtx() {
+extern "C" ZSTD_DCtx* __real_ZSTD_createDCtx_advanced(ZSTD_customMem memory);
+extern "C" ZSTD_DCtx* __wrap_ZSTD_createDCtx_advanced(ZSTD_customMem memory) {
     ++contexts_created;
-    return __real_ZSTD_createDCtx();
+    return __real_ZSTD_createDCtx_advanced(memory);
 }
 
 // The fixture compresses each frame with ZSTD_compress, which makes and

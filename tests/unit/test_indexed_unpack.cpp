@@ -1,6 +1,7 @@
 // Unpacking an indexed block over the fake platform: the index is checked
 // whole before anything is written, every file is checked first, and only
 // the frames holding files to write are decoded, by a few decoders at once.
+#define ZSTD_STATIC_LINKING_ONLY   // ZSTD_customMem, for the wrapped ZSTD_createDCtx_advanced
 #include <gtest/gtest.h>
 #include <zstd.h>
 
@@ -34,10 +35,10 @@ std::vector<const unsigned char*> decoded_inputs;
 
 }  // namespace
 
-extern "C" ZSTD_DCtx* __real_ZSTD_createDCtx();
-extern "C" ZSTD_DCtx* __wrap_ZSTD_createDCtx() {
+extern "C" ZSTD_DCtx* __real_ZSTD_createDCtx_advanced(ZSTD_customMem memory);
+extern "C" ZSTD_DCtx* __wrap_ZSTD_createDCtx_advanced(ZSTD_customMem memory) {
     ++contexts_created;
-    return __real_ZSTD_createDCtx();
+    return __real_ZSTD_createDCtx_advanced(memory);
 }
 extern "C" size_t __real_ZSTD_decompressStream(ZSTD_DCtx*, ZSTD_outBuffer*, ZSTD_inBuffer*);
 extern "C" size_t __wrap_ZSTD_decompressStream(ZSTD_DCtx* context, ZSTD_outBuffer* output, ZSTD_inBuffer* input) {

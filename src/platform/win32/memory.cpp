@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -21,3 +22,8 @@ void os_release_pages(const void* data, uint64_t size) {
     uintptr_t end = (start + size) & ~(page - 1);
     if (first < end) VirtualUnlock(reinterpret_cast<void*>(first), end - first);
 }
+
+// Large pages on Windows need a privilege that a user's program does not
+// hold, so the window comes from the heap as any block does.
+void* os_allocate_window(size_t size) { return std::malloc(size); }
+void os_free_window(void* memory) { std::free(memory); }
