@@ -34,7 +34,9 @@ void* os_allocate_window(size_t size) {
     if (size < large_block) return std::malloc(size);
     size_t rounded = (size + huge_page - 1) & ~(huge_page - 1);
     void* memory = std::aligned_alloc(huge_page, rounded);
-    if (memory != nullptr) madvise(memory, rounded, MADV_HUGEPAGE);
+    // Only the huge pages that lie wholly inside the block: a tail page
+    // would hold up to 2 MiB resident for a few bytes of the block.
+    if (memory != nullptr) madvise(memory, size & ~(huge_page - 1), MADV_HUGEPAGE);
     return memory;
 }
 
