@@ -2,6 +2,7 @@
 
 #include "host.h"
 #include "paths/placeholders.h"
+#include "utf8.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ UnpackDir expand_unpack_spec(const std::string& spec, const SpecValues& values) 
             std::string path;
             if (!values.this_system) return keep();
             if (!user_folder(which, &path)) {
-                result.problem = "this user has no folder for " + written + ", so the launcher would stop";
+                result.problem = "this user has no folder for " + printable(written) + ", so the launcher would stop";
                 return;
             }
             out += path;
@@ -88,7 +89,8 @@ UnpackDir expand_unpack_spec(const std::string& spec, const SpecValues& values) 
         case Placeholder::time_us:
         case Placeholder::time: keep(); break;
         case Placeholder::unknown:
-            result.problem = written + " is not a placeholder, so the launcher would stop";
+            // A name read from a launcher may hold any character: the message stays one line.
+            result.problem = printable(written) + " is not a placeholder, so the launcher would stop";
             break;
         }
         if (!result.problem.empty()) return result;

@@ -1,5 +1,6 @@
 #include "payload/index_reader.h"
 
+#define ZSTD_STATIC_LINKING_ONLY   // ZSTD_getFrameHeader: the frame's window
 #include <zstd.h>
 
 #include <cstdlib>
@@ -51,11 +52,19 @@ void read_frames(Cursor* cursor, uint64_t first_offset) {
         // The frame's own header must agree where it states a size; one that
         // states none may need a full window.
         const unsigned char* start = launcher.attached_index.block + frame.offset;
-        unsigned long long stated = ZSTD_getFrameContentSize(start, static_cast<size_t>(frame.compressed_size));
-        if (stated == ZSTD_CONTENTSIZE_ERROR) damaged();
+        ZSTD_frameHeader header;
+        if (ZSTD_getFrameHeader(&header, start, static_cast<size_t>(frame.compressed_size)) != 0 ||
+            header.frameType != ZSTD_frame)
+            damaged();
+        unsigned long long stated = header.frameContentSize;
         if (stated != ZSTD_CONTENTSIZE_UNKNOWN && stated != frame.content_size) damaged();
-        bool small = stated != ZSTD_CONTENTSIZE_UNKNOWN && frame.content_size < full_window;
-        frame.decoder_memory = small ? frame.content_size : full_window;
+        // A decoder holds the frame's window, or its whole content when that
+        // is less: frames written with a window smaller than the default let
+        // several decoders share the memory one full window would take. A
+        // window past the default is refused when the frame is decoded.
+        uint64_t window = header.windowSize < full_window ? header.windowSize : full_window;
+        bool small = stated != ZSTD_CONTENTSIZE_UNKNOWN && frame.content_size < window;
+        frame.decoder_memory = small ? frame.content_size : window;
         frame.first_entry = frame.end_entry = 0;
     }
 }

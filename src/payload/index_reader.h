@@ -10,7 +10,7 @@ struct IndexedFrame {
     uint64_t offset;            // of the frame, from the block's first byte
     uint64_t compressed_size;
     uint64_t content_size;
-    uint64_t decoder_memory;    // what decoding it may allocate: its content, at most a full window
+    uint64_t decoder_memory;    // what decoding it may allocate: its window, or its content when less
     uint32_t first_entry;       // its entries, [first_entry, end_entry)
     uint32_t end_entry;
 };

@@ -457,6 +457,8 @@ TEST(UnpackDir, TheSpecIsExpandedAsTheLauncherExpandsItOrShownAsWritten) {
         {"/opt/}x", here, "/opt/}x", false, ""},
         {"{NOPE}\\x", windows, "", false, "{NOPE} is not a placeholder"},
         {"{}", here, "", false, "{} is not a placeholder"},
+        // a name read from a damaged launcher: the message stays on one line
+        {"{A\nB}\\x", windows, "", false, "{A\\x0AB} is not a placeholder"},
         {"", here, "", false, "the unpack spec is empty"},
         {"{TEM", here, "", false, "expands to nothing"},
     };

@@ -20,10 +20,14 @@ namespace fixture {
 using Files = std::vector<std::pair<std::u16string, std::string>>;
 
 // One frame whose header states its content size, as a writer that knows
-// its input writes it.
-inline std::string compress_sized(const std::string& content, int level = 1) {
+// its input writes it. `window_log` 0 keeps the level's default.
+inline std::string compress_sized(const std::string& content, int level = 1, int window_log = 0) {
+    ZSTD_CCtx* cctx = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, level);
+    if (window_log != 0) ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, window_log);
     std::string out(ZSTD_compressBound(content.size()), '\0');
-    size_t n = ZSTD_compress(out.data(), out.size(), content.data(), content.size(), level);
+    size_t n = ZSTD_compress2(cctx, out.data(), out.size(), content.data(), content.size());
+    ZSTD_freeCCtx(cctx);
     if (ZSTD_isError(n)) throw std::runtime_error("compression failed");
     out.resize(n);
     return out;
@@ -50,8 +54,10 @@ struct IndexedBlock {
 };
 
 // `per_frame` counts the entries of each frame; the last frame also holds
-// the end marker. `sized` frames state their content size.
-inline IndexedBlock indexed_block(const Files& files, const std::vector<size_t>& per_frame, bool sized = true) {
+// the end marker. `sized` frames state their content size; `window_log` 0
+// keeps the level's default window.
+inline IndexedBlock indexed_block(const Files& files, const std::vector<size_t>& per_frame, bool sized = true,
+                                  int window_log = 0) {
     IndexedBlock out;
     std::vector<std::string> frames;
     std::vector<std::pair<size_t, uint64_t>> placement;   // per entry: frame, offset
@@ -64,7 +70,7 @@ inline IndexedBlock indexed_block(const Files& files, const std::vector<size_t>&
         }
         if (f + 1 == per_frame.size()) content += end_marker;
         out.contents.push_back(content);
-        frames.push_back(sized ? compress_sized(content) : compress(content));
+        frames.push_back(sized ? compress_sized(content, 1, window_log) : compress(content, 1, window_log));
     }
     if (next != files.size()) throw std::logic_error("every file in a frame");
 

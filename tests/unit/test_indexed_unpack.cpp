@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -338,6 +339,39 @@ TEST(DecodingThreads, FollowProcessorsFramesAndMemory) {
         fake_reset();
         fake_os().processors = c.processors;
         EXPECT_EQ(decoding_threads_for(c.frames, c.largest), c.threads);
+    }
+}
+
+// What a frame's decoder may allocate, which sets how many decode at once:
+// its window, or its whole content when that is less and the frame itself
+// states it (the index alone does not bound what the decoder allocates).
+TEST_F(IndexedUnpack, DecoderMemoryIsTheFramesWindowOrItsContent) {
+    struct Case {
+        const char* frames;
+        bool sized;
+        int window_log;
+    };
+    const Case cases[] = {
+        {"sized, windows larger than their content", true, 0},
+        {"sized, 4 KiB windows", true, 12},
+        {"unsized, 4 KiB windows", false, 12},
+        {"unsized, 64 KiB windows", false, 16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.frames);
+        SetUp();
+        block_ = fixture::indexed_block(payload, per_frame, c.sized, c.window_log);
+        fixture::attach(block_.bytes);
+        ASSERT_TRUE(attached_has_index());
+        read_attached_index();
+        ASSERT_EQ(launcher.attached_index.frame_count, block_.frames.size());
+        for (size_t f = 0; f < block_.frames.size(); ++f) {
+            uint64_t content = block_.contents[f].size();
+            uint64_t window = c.window_log == 0 ? content : uint64_t{1} << c.window_log;
+            uint64_t expected = c.sized ? std::min(window, content) : window;
+            EXPECT_EQ(launcher.attached_index.frames[f].decoder_memory, expected) << "frame " << f;
+        }
+        release_attached_index();
     }
 }
 
