@@ -141,7 +141,12 @@ bool plan_elf_image(const std::string& stub, const BuiltinData& data, ImagePlan*
     headers.erase(headers.begin() + static_cast<long>(spare));
     headers.insert(headers.begin() + static_cast<long>(spare < last_load ? last_load : last_load + 1), load);
 
-    plan->head = s;
+    if (plan == nullptr) return true;
+
+    // Made at its final size at once: growing it would copy the stub again.
+    plan->head.clear();
+    plan->head.reserve(static_cast<size_t>(data_at));
+    plan->head.append(s);
     for (size_t i = 0; i < headers.size(); ++i) put_program_header(&plan->head, table + i * program_header_size, headers[i]);
     fill_descriptor(&plan->head, descriptor_at, data, data_vaddr - base);
     plan->head.resize(data_at, '\0');

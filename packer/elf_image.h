@@ -11,6 +11,6 @@
 #include "image_plan.h"
 
 // Lays out the launcher for `data` over `stub`. False with a reason when the
-// stub is not a stub this packer can write from.
+// stub is not a stub this packer can write from. A null `plan` only checks.
 bool plan_elf_image(const std::string& stub, const BuiltinData& data, ImagePlan* plan, PlanFault* fault,
                     std::string* reason);

@@ -48,11 +48,21 @@ bool write_fully_at(int fd, const void* buffer, size_t count, uint64_t offset) {
 bool read_whole_file(const std::string& path, std::string* bytes) {
     int fd = open_for_reading(path);
     if (fd < 0) return false;
-    bytes->clear();
-    char chunk[65536];
+    // Read at the size the file has, into memory made once: growing the
+    // string chunk by chunk copies it several times over, and on a stub of
+    // a few hundred KB those copies and their fresh pages cost more than
+    // the read. A file that changes size meanwhile is still read whole.
+    uint64_t expected = 0;
+    if (!file_size(fd, &expected) || expected > bytes->max_size() / 2) expected = 0;
+    bytes->resize(static_cast<size_t>(expected) + 1);
+    size_t filled = 0;
     ssize_t got;
-    while ((got = read_fully(fd, chunk, sizeof chunk)) > 0) bytes->append(chunk, static_cast<size_t>(got));
+    while ((got = read_fully(fd, &(*bytes)[filled], bytes->size() - filled)) > 0) {
+        filled += static_cast<size_t>(got);
+        if (filled == bytes->size()) bytes->resize(bytes->size() * 2);
+    }
     int saved = errno;
+    bytes->resize(filled);
     close_file(fd);
     errno = saved;
     return got == 0;

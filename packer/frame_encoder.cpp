@@ -3,7 +3,16 @@
 #define ZSTD_STATIC_LINKING_ONLY
 #include "frame_encoder.h"
 
+#include "host.h"
+
 namespace {
+
+// The compressor's memory: its tables are cleared at once when a frame
+// begins, so they come from work areas (see host.h), where a high level's
+// megabytes of tables cost a few faults rather than one for every page.
+void* allocate(void*, size_t size) { return allocate_work_area(size); }
+void release(void*, void* area) { free_work_area(area); }
+const ZSTD_customMem work_area_memory{allocate, release, nullptr};
 
 bool set(ZSTD_CCtx* context, ZSTD_cParameter parameter, int value, const char* what, std::string* error) {
     size_t result = ZSTD_CCtx_setParameter(context, parameter, value);
@@ -22,12 +31,13 @@ FrameEncoder::~FrameEncoder() { ZSTD_freeCCtx(context_); }
 bool FrameEncoder::begin(const CompressionSettings& settings, int workers, uint64_t content_size, FrameSink sink,
                          std::string* error) {
     sink_ = std::move(sink);
-    context_ = ZSTD_createCCtx();
+    context_ = ZSTD_createCCtx_advanced(work_area_memory);
     if (context_ == nullptr) {
         *error = "out of memory for the compressor";
         return false;
     }
-    output_.resize(ZSTD_CStreamOutSize());
+    output_size_ = ZSTD_CStreamOutSize();
+    output_.reset(new unsigned char[output_size_]);
     // Long-distance matching finds repeats across files anywhere in the
     // window. No checksum is added: the launcher checks files by their
     // stored CRC-32.
@@ -50,13 +60,13 @@ bool FrameEncoder::begin(const CompressionSettings& settings, int workers, uint6
 
 bool FrameEncoder::pump(ZSTD_inBuffer* input, ZSTD_EndDirective mode, std::string* error) {
     while (true) {
-        ZSTD_outBuffer output{output_.data(), output_.size(), 0};
+        ZSTD_outBuffer output{output_.get(), output_size_, 0};
         size_t remaining = ZSTD_compressStream2(context_, &output, input, mode);
         if (ZSTD_isError(remaining)) {
             *error = std::string("compression failed: ") + ZSTD_getErrorName(remaining);
             return false;
         }
-        if (output.pos > 0 && !sink_(output_.data(), output.pos, error)) return false;
+        if (output.pos > 0 && !sink_(output_.get(), output.pos, error)) return false;
         if (on_progress) on_progress(ZSTD_getFrameProgression(context_).consumed);
         bool done = mode == ZSTD_e_end ? remaining == 0 : input->pos == input->size;
         if (done) return true;

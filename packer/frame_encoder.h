@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,5 +52,7 @@ private:
 
     ZSTD_CCtx* context_ = nullptr;
     FrameSink sink_;
-    std::vector<unsigned char> output_;
+    // Not cleared when made: only the part the compressor fills is touched.
+    std::unique_ptr<unsigned char[]> output_;
+    size_t output_size_ = 0;
 };

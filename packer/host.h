@@ -23,6 +23,14 @@ std::string program_dir();
 // The processors online, at least one.
 int online_cores();
 
+// Memory for a compressor's work area, which it clears or fills from end to
+// end at once (its tables): on Linux mapped so that the system backs it with
+// huge pages where it can, one fault for each 2 MiB in place of one for each
+// 4 KiB; elsewhere from the heap. Null when there is no memory;
+// free_work_area takes null too.
+void* allocate_work_area(size_t size);
+void free_work_area(void* area);
+
 // The text for an errno value, worded as the GNU C library words it on every
 // host, so an error line does not depend on where the packer ran.
 std::string error_text(int number);

@@ -5,6 +5,7 @@
 #include <ftw.h>
 #include <locale.h>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <wctype.h>
@@ -30,6 +31,62 @@ std::string program_dir() {
 int online_cores() {
     long cores = sysconf(_SC_NPROCESSORS_ONLN);
     return cores < 1 ? 1 : static_cast<int>(cores);
+}
+
+namespace {
+
+// Each area starts with a header saying how it was made, on a boundary
+// that keeps what follows aligned for any use.
+struct WorkAreaHeader {
+    void* mapping;   // null: from the heap
+    size_t length;
+};
+const size_t work_area_header = 64;
+static_assert(sizeof(WorkAreaHeader) <= work_area_header, "the header fits");
+const size_t huge_page = 2 * 1024 * 1024;
+// Smaller areas come from the heap: rounded up to a huge page, they would
+// cost more than their faults.
+const size_t mapped_work_area = 1024 * 1024;
+
+}  // namespace
+
+void* allocate_work_area(size_t size) {
+    if (size > SIZE_MAX - 2 * huge_page - work_area_header) return nullptr;
+    const size_t needed = size + work_area_header;
+    WorkAreaHeader header{nullptr, 0};
+    unsigned char* start = nullptr;
+    if (size >= mapped_work_area) {
+        // Mapped one huge page too long, then cut to a huge page boundary at
+        // both ends, so that every 2 MiB of it can be one huge page.
+        const size_t length = (needed + huge_page - 1) / huge_page * huge_page;
+        void* mapped = mmap(nullptr, length + huge_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped != MAP_FAILED) {
+            const uintptr_t at = reinterpret_cast<uintptr_t>(mapped);
+            const uintptr_t aligned = (at + huge_page - 1) / huge_page * huge_page;
+            if (aligned > at) munmap(mapped, aligned - at);
+            if (aligned + length < at + length + huge_page)
+                munmap(reinterpret_cast<void*>(aligned + length), at + length + huge_page - (aligned + length));
+            start = reinterpret_cast<unsigned char*>(aligned);
+            // Only advice: where huge pages are off, the area has small pages.
+            madvise(start, length, MADV_HUGEPAGE);
+            header = {start, length};
+        }
+    }
+    if (start == nullptr) start = static_cast<unsigned char*>(std::malloc(needed));
+    if (start == nullptr) return nullptr;
+    std::memcpy(start, &header, sizeof header);
+    return start + work_area_header;
+}
+
+void free_work_area(void* area) {
+    if (area == nullptr) return;
+    unsigned char* start = static_cast<unsigned char*>(area) - work_area_header;
+    WorkAreaHeader header;
+    std::memcpy(&header, start, sizeof header);
+    if (header.mapping != nullptr)
+        munmap(header.mapping, header.length);
+    else
+        std::free(start);
 }
 
 std::string error_text(int number) { return std::strerror(number); }

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -298,6 +299,10 @@ int online_cores() {
     GetSystemInfo(&info);
     return info.dwNumberOfProcessors < 1 ? 1 : static_cast<int>(info.dwNumberOfProcessors);
 }
+
+// Large pages on Windows need a privilege that users do not have.
+void* allocate_work_area(size_t size) { return std::malloc(size == 0 ? 1 : size); }
+void free_work_area(void* area) { std::free(area); }
 
 std::string error_text(int number) {
     // The GNU C library's wording; the Windows C runtime words some of these

@@ -174,8 +174,13 @@ bool plan_pe_image(const std::string& stub, const BuiltinData& data, const std::
         return false;
     }
 
+    if (plan == nullptr) return true;
+
+    // Made at its final size at once: growing it would copy the stub again.
     std::string& head = plan->head;
-    head = stub;
+    head.clear();
+    head.reserve(static_cast<size_t>(data_at));
+    head.append(stub);
     head.resize(resources_at, '\0');
     head += rsrc;
     head.resize(data_at, '\0');

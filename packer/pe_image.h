@@ -14,6 +14,6 @@ inline constexpr char attached_section[] = ".attach";
 
 // Lays out the launcher for `data` and `resources` over `stub`. False with a
 // reason when the stub is not a stub this packer can write from, or when the
-// image would outgrow the format's 32-bit sizes.
+// image would outgrow the format's 32-bit sizes. A null `plan` only checks.
 bool plan_pe_image(const std::string& stub, const BuiltinData& data, const std::vector<Resource>& resources,
                    uint32_t code_page, ImagePlan* plan, PlanFault* fault, std::string* reason);

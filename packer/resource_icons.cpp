@@ -50,7 +50,9 @@ bool list_pngs(const std::string& dir, std::vector<std::string>* paths, std::str
     return true;
 }
 
-bool read_picture(const std::string& path, const std::string& bytes, std::vector<IconPicture>* pictures,
+// `decode` false: the pixels are left for fit_pictures to decode if it
+// needs them.
+bool read_picture(const std::string& path, std::string bytes, bool decode, std::vector<IconPicture>* pictures,
                   std::string* error) {
     if (!is_png(bytes)) {
         *error = "icon " + quoted(path) + " is not a PNG or ICO file";
@@ -58,18 +60,60 @@ bool read_picture(const std::string& path, const std::string& bytes, std::vector
     }
     IconPicture picture;
     std::string reason;
-    if (!decode_png(bytes, &picture.image, &reason)) {
+    int width = 0, height = 0;
+    const bool read = decode ? decode_png(bytes, &picture.image, &reason) : png_size(bytes, &width, &height, &reason);
+    if (!read) {
         *error = "icon " + quoted(path) + " is not a usable PNG file: " + reason;
         return false;
     }
-    if (picture.image.width != picture.image.height) {
-        *error = "icon " + quoted(path) + " is not square (" + std::to_string(picture.image.width) + "x" +
-                 std::to_string(picture.image.height) + ")";
+    if (decode) {
+        width = picture.image.width;
+        height = picture.image.height;
+    }
+    if (width != height) {
+        *error = "icon " + quoted(path) + " is not square (" + std::to_string(width) + "x" + std::to_string(height) +
+                 ")";
         return false;
     }
-    picture.file = bytes;
+    picture.side = width;
+    picture.file = std::move(bytes);
     pictures->push_back(std::move(picture));
     return true;
+}
+
+bool load(const std::vector<std::string>& inputs, bool decode, std::vector<IconImage>* icons, std::string* error) {
+    std::vector<IconPicture> pictures;
+    for (const std::string& input : inputs) {
+        FileInfo info;
+        if (!examine(input, true, &info)) {
+            *error = "cannot read icon " + quoted(input) + ": " + error_text(errno);
+            return false;
+        }
+        std::vector<std::string> files;
+        if (info.kind == FileKind::directory) {
+            if (!list_pngs(input, &files, error)) return false;
+        } else {
+            files.push_back(input);
+        }
+        for (const std::string& path : files) {
+            std::string bytes;
+            if (!read_whole_file(path, "icon " + quoted(path), &bytes, error)) return false;
+            if (!is_png(bytes) && looks_like_ico(path, bytes)) {
+                if (inputs.size() != 1 || files.size() != 1) {
+                    *error = "icon " + quoted(path) + ": an .ico file must be the only icon input";
+                    return false;
+                }
+                std::string reason;
+                if (!parse_ico(bytes, icons, &reason)) {
+                    *error = "icon " + quoted(path) + " is not a valid ICO file: " + reason;
+                    return false;
+                }
+                return true;
+            }
+            if (!read_picture(path, std::move(bytes), decode, &pictures, error)) return false;
+        }
+    }
+    return fit_pictures(pictures, icons, error);
 }
 
 }  // namespace
@@ -124,15 +168,19 @@ bool fit_pictures(const std::vector<IconPicture>& pictures, std::vector<IconImag
         return false;
     }
     std::vector<IconImage> fitted;
+    // Kept from one size to the next: the last picture decoded here, and the
+    // scaled pixels, whose memory serves every size.
+    RgbaImage decoded, scaled;
+    const IconPicture* decoded_from = nullptr;
     for (int size : icon_sizes) {
         const IconPicture* exact = nullptr;
         const IconPicture* larger = nullptr;
         const IconPicture* largest = nullptr;
         for (const IconPicture& p : pictures) {
-            const int side = p.image.width;
+            const int side = p.side;
             if (side == size && !exact) exact = &p;
-            if (side > size && (!larger || side < larger->image.width)) larger = &p;
-            if (!largest || side > largest->image.width) largest = &p;
+            if (side > size && (!larger || side < larger->side)) larger = &p;
+            if (!largest || side > largest->side) largest = &p;
         }
         IconImage icon;
         icon.width = icon.height = static_cast<uint8_t>(size == 256 ? 0 : size);
@@ -142,8 +190,20 @@ bool fit_pictures(const std::vector<IconPicture>& pictures, std::vector<IconImag
             icon.data = exact->file;
         } else {
             const IconPicture* source = exact ? exact : larger ? larger : largest;
-            const RgbaImage image = exact ? exact->image : scale_square(source->image, size);
-            if (!encode_png(image, &icon.data, &reason)) {
+            const RgbaImage* pixels = &source->image;
+            if (pixels->pixels.empty()) {
+                if (decoded_from != source && !decode_png(source->file, &decoded, &reason)) {
+                    *error = "cannot read a picture for the " + std::to_string(size) + " pixel icon: " + reason;
+                    return false;
+                }
+                decoded_from = source;
+                pixels = &decoded;
+            }
+            if (!exact) {
+                scale_square(*pixels, size, &scaled);
+                pixels = &scaled;
+            }
+            if (!encode_png(*pixels, &icon.data, &reason)) {
                 *error = "cannot write a " + std::to_string(size) + " pixel icon: " + reason;
                 return false;
             }
@@ -155,38 +215,11 @@ bool fit_pictures(const std::vector<IconPicture>& pictures, std::vector<IconImag
 }
 
 bool load_icons(const std::vector<std::string>& inputs, std::vector<IconImage>* icons, std::string* error) {
-    std::vector<IconPicture> pictures;
-    for (const std::string& input : inputs) {
-        FileInfo info;
-        if (!examine(input, true, &info)) {
-            *error = "cannot read icon " + quoted(input) + ": " + error_text(errno);
-            return false;
-        }
-        std::vector<std::string> files;
-        if (info.kind == FileKind::directory) {
-            if (!list_pngs(input, &files, error)) return false;
-        } else {
-            files.push_back(input);
-        }
-        for (const std::string& path : files) {
-            std::string bytes;
-            if (!read_whole_file(path, "icon " + quoted(path), &bytes, error)) return false;
-            if (!is_png(bytes) && looks_like_ico(path, bytes)) {
-                if (inputs.size() != 1 || files.size() != 1) {
-                    *error = "icon " + quoted(path) + ": an .ico file must be the only icon input";
-                    return false;
-                }
-                std::string reason;
-                if (!parse_ico(bytes, icons, &reason)) {
-                    *error = "icon " + quoted(path) + " is not a valid ICO file: " + reason;
-                    return false;
-                }
-                return true;
-            }
-            if (!read_picture(path, bytes, &pictures, error)) return false;
-        }
-    }
-    return fit_pictures(pictures, icons, error);
+    return load(inputs, true, icons, error);
+}
+
+bool load_default_icons(const std::string& dir, std::vector<IconImage>* icons, std::string* error) {
+    return load({dir}, false, icons, error);
 }
 
 std::string icon_group(const std::vector<IconImage>& icons) {

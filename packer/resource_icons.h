@@ -27,14 +27,21 @@ constexpr int icon_sizes[] = {16, 32, 48, 64, 128, 256};
 // one line in `error` on anything unreadable, damaged or empty.
 bool load_icons(const std::vector<std::string>& inputs, std::vector<IconImage>* icons, std::string* error);
 
+// The same for the packer's own art, a directory installed with it: its
+// pictures are taken at the size their headers state, and decoded only if
+// one must be scaled or written anew. Decoding each to check it costs more
+// than the rest of a small launcher's build but the compression.
+bool load_default_icons(const std::string& dir, std::vector<IconImage>* icons, std::string* error);
+
 // Parses an .ico file. False with a reason if it is not a well-formed icon
 // file whose images are PNG files or DIBs lying inside it.
 bool parse_ico(const std::string& bytes, std::vector<IconImage>* icons, std::string* reason);
 
-// A square PNG picture, as read and decoded.
+// A square PNG picture, as read, and its pixels once decoded.
 struct IconPicture {
     std::string file;
-    RgbaImage image;
+    int side = 0;
+    RgbaImage image;   // empty while not decoded
 };
 
 // Fits pictures to icon_sizes: for each size the first picture of exactly

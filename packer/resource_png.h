@@ -26,8 +26,13 @@ bool is_rgba8_png(const std::string& bytes);
 // short reason on a damaged file or one larger than max_icon_side.
 bool decode_png(const std::string& bytes, RgbaImage* image, std::string* reason);
 
+// The size a PNG's header states, with the same checks decode_png makes of
+// it, without decoding the pixels.
+bool png_size(const std::string& bytes, int* width, int* height, std::string* reason);
+
 bool encode_png(const RgbaImage& image, std::string* bytes, std::string* reason);
 
 // Resamples a square picture to `size` x `size` by area averaging over
-// premultiplied colour, so transparent pixels do not darken the edges.
-RgbaImage scale_square(const RgbaImage& source, int size);
+// premultiplied colour, so transparent pixels do not darken the edges. Into
+// `out`, whose memory serves again for the next size.
+void scale_square(const RgbaImage& source, int size, RgbaImage* out);

@@ -15,9 +15,9 @@ enum : uint16_t { rt_icon = 3, rt_group_icon = 14, rt_version = 16, rt_manifest 
 bool launcher_resources(const Identity& identity, std::vector<Resource>* resources, std::string* error) {
     const std::string data = install_root() + "/share/zembra/res";
     std::vector<IconImage> icons;
-    std::vector<std::string> icon_inputs = identity.icons;
-    if (icon_inputs.empty()) icon_inputs.push_back(data + "/icons");
-    if (!load_icons(icon_inputs, &icons, error)) return false;
+    const bool loaded = identity.icons.empty() ? load_default_icons(data + "/icons", &icons, error)
+                                               : load_icons(identity.icons, &icons, error);
+    if (!loaded) return false;
 
     std::string version, manifest;
     if (!version_block(identity, &version, error)) return false;

@@ -1,6 +1,9 @@
 #include "write_launcher.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "elf_image.h"
@@ -12,6 +15,8 @@
 #include "utf8.h"
 
 namespace {
+
+const size_t copy_buffer_size = 1 << 20;
 
 bool write_failed(const OutputFile& output, std::string* error) {
     *error = "cannot write '" + printable(output.destination()) + "': " + error_text(errno);
@@ -25,17 +30,20 @@ bool write_plan(const ImagePlan& plan, int block, const std::string& block_path,
     ImageChecksum checksum;
     checksum.add(plan.head.data(), plan.head.size());
     if (!write_fully(output->fd(), plan.head.data(), plan.head.size())) return write_failed(*output, error);
-    std::vector<char> buffer(1 << 20);
+    // No larger than the block, and not cleared: a small launcher's block
+    // is a few pages, and every fresh page is a fault.
+    const size_t buffer_size = static_cast<size_t>(std::min<uint64_t>(plan.block_size, copy_buffer_size));
+    const std::unique_ptr<char[]> buffer(new char[buffer_size == 0 ? 1 : buffer_size]);
     for (uint64_t left = plan.block_size; left > 0;) {
-        const size_t want = left < buffer.size() ? static_cast<size_t>(left) : buffer.size();
-        const ssize_t got = read_fully(block, buffer.data(), want);
+        const size_t want = left < buffer_size ? static_cast<size_t>(left) : buffer_size;
+        const ssize_t got = read_fully(block, buffer.get(), want);
         if (got != static_cast<ssize_t>(want)) {
             *error = "cannot read block '" + printable(block_path) + "': " +
                      (got < 0 ? error_text(errno) : "it became shorter while it was read");
             return false;
         }
-        checksum.add(buffer.data(), want);
-        if (!write_fully(output->fd(), buffer.data(), want)) return write_failed(*output, error);
+        checksum.add(buffer.get(), want);
+        if (!write_fully(output->fd(), buffer.get(), want)) return write_failed(*output, error);
         left -= want;
     }
     checksum.add(plan.tail.data(), plan.tail.size());
@@ -49,7 +57,8 @@ bool write_plan(const ImagePlan& plan, int block, const std::string& block_path,
     return true;
 }
 
-// Lays out the launcher for a block of `block_size` bytes.
+// Lays out the launcher for a block of `block_size` bytes; a null `plan`
+// only checks that it can be.
 bool plan(const LauncherParts& parts, uint64_t block_size, ImagePlan* plan, std::string* error) {
     const BuiltinData data = lay_out_builtin_data(block_size, parts.identity);
     PlanFault fault;
@@ -68,20 +77,19 @@ bool plan(const LauncherParts& parts, uint64_t block_size, ImagePlan* plan, std:
 
 }  // namespace
 
-bool prepare_launcher_from(const LauncherTarget& target, const Identity& identity, const Stub& stub,
-                           LauncherParts* parts, std::string* error) {
+bool prepare_launcher_from(const LauncherTarget& target, const Identity& identity, Stub stub, LauncherParts* parts,
+                           std::string* error) {
     parts->target = &target;
     parts->identity = identity;
-    parts->stub = stub;
+    parts->stub = std::move(stub);
     if (target.has_resources && !launcher_resources(identity, &parts->resources, error)) return false;
-    ImagePlan empty;
-    return plan(*parts, 0, &empty, error);
+    return plan(*parts, 0, nullptr, error);
 }
 
 bool prepare_launcher(const LauncherTarget& target, const Identity& identity, LauncherParts* parts,
                       std::string* error) {
     Stub stub;
-    return read_stub(target, &stub, error) && prepare_launcher_from(target, identity, stub, parts, error);
+    return read_stub(target, &stub, error) && prepare_launcher_from(target, identity, std::move(stub), parts, error);
 }
 
 bool write_launcher(const LauncherParts& parts, const std::string& block_path, OutputFile* output,

@@ -25,9 +25,9 @@ struct LauncherParts {
 bool prepare_launcher(const LauncherTarget& target, const Identity& identity, LauncherParts* parts,
                       std::string* error);
 
-// The same over a stub already read.
-bool prepare_launcher_from(const LauncherTarget& target, const Identity& identity, const Stub& stub,
-                           LauncherParts* parts, std::string* error);
+// The same over a stub already read, which `parts` takes over.
+bool prepare_launcher_from(const LauncherTarget& target, const Identity& identity, Stub stub, LauncherParts* parts,
+                           std::string* error);
 
 // Writes the launcher around the block file at `block_path` into `output`'s
 // temporary file; the caller commits it. False with one line in `error`.

@@ -76,7 +76,8 @@ void join_entry_path(char16_t* out, const char16_t* name, size_t name_length) {
     const char16_t* dir = launcher.target_dir;
     size_t dir_length = text_length(dir);
     if (dir_length + 1 + name_length + 1 > path_capacity) fatal_stop();
-    for (size_t i = 0; i < dir_length; ++i) *out++ = dir[i];
+    text_copy(out, dir, path_capacity);
+    out += dir_length;
     *out++ = path_separator;
     for (size_t i = 0; i < name_length; ++i) *out++ = name[i] == u'\\' ? path_separator : name[i];
     *out = 0;

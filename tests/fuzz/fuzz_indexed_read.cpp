@@ -208,7 +208,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         remove_every_other_file(written);
         start(block.data(), built.size());
     }
+    // The next input's fake_reset clears what this one left: a reset here
+    // as well cost a twentieth of the time.
     end_process();
-    fake_reset();
     return 0;
 }

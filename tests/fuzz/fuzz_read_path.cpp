@@ -104,7 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         os.writes = 0;
         start(block.data(), block_size, target, flags & 16);
     }
+    // The next input's fake_reset clears what this one left: a reset here
+    // as well cost a twentieth of the time.
     end_process();
-    fake_reset();
     return 0;
 }
