@@ -48,24 +48,6 @@ std::wstring widen(const std::string& text) {
     return out;
 }
 
-void append_utf8(std::string* out, uint32_t value) {
-    if (value < 0x80) {
-        out->push_back(static_cast<char>(value));
-    } else if (value < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | value >> 6));
-        out->push_back(static_cast<char>(0x80 | (value & 0x3F)));
-    } else if (value < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | value >> 12));
-        out->push_back(static_cast<char>(0x80 | (value >> 6 & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (value & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | value >> 18));
-        out->push_back(static_cast<char>(0x80 | (value >> 12 & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (value >> 6 & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (value & 0x3F)));
-    }
-}
-
 // ---- errors --------------------------------------------------------------------
 
 bool is_directory(const std::wstring& path) {

@@ -9,24 +9,6 @@ namespace {
 bool is_high(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_low(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-void append_utf8(std::string* out, char32_t c) {
-    if (c < 0x80) {
-        out->push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | c >> 6));
-        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | c >> 12));
-        out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | c >> 18));
-        out->push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 std::string unit_escape(char16_t unit) {
     char text[8];
     std::snprintf(text, sizeof text, "\\u%04X", static_cast<unsigned>(unit));
