@@ -17,6 +17,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/convert.h"
+#include "scratch_dir.h"
 #include "platform/posix/system_calls.h"
 
 namespace {
@@ -104,12 +105,10 @@ size_t open_descriptors() {
     return count;
 }
 
-class SystemFaults : public ::testing::Test {
+class SystemFaults : public ScratchDir {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/system-faults.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        root_ = dir;
+        ScratchDir::SetUp();
         for (auto* steps : {&write_steps, &read_steps, &open_steps, &flock_steps, &mkdir_steps, &spawn_steps,
                             &waitid_steps, &thread_steps})
             steps->clear();
@@ -127,26 +126,9 @@ protected:
         system_calls = real;
         // Whatever failed, the platform code closed what it opened.
         EXPECT_EQ(open_descriptors(), descriptors_);
-        std::system(("rm -rf '" + root_ + "'").c_str());
+        ScratchDir::TearDown();
     }
 
-    std::u16string path(const std::string& name) {
-        std::string native = root_ + "/" + name;
-        std::u16string wide(native.size() + 1, u'\0');
-        native_to_utf16(native.c_str(), wide.data(), wide.size());
-        wide.resize(std::char_traits<char16_t>::length(wide.c_str()));
-        return wide;
-    }
-    std::string native(const std::string& name) { return root_ + "/" + name; }
-    void put(const std::string& name, const std::string& data) { std::ofstream(native(name), std::ios::binary) << data; }
-    std::string get(const std::string& name) {
-        std::ifstream in(native(name), std::ios::binary);
-        std::stringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
-
-    std::string root_;
     size_t descriptors_ = 0;
 };
 
